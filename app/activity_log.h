@@ -1,0 +1,60 @@
+// The activity log: one time-stamped line per entry, appended to a text file beside the
+// executable, only while logging is on.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+namespace dozerin {
+
+// Why a file could not be written; each cause has its own message for the user.
+enum class FileError {
+  kNone,
+  kAccessDenied,
+  kSharingViolation,
+  kBadPath,
+  kDiskFull,
+  kGeneric,
+};
+
+class ActivityLog {
+ public:
+  using Clock = std::function<std::int64_t()>;  // seconds since 1970
+
+  ActivityLog();
+
+  void Configure(std::string path, bool enabled);
+  bool enabled() const { return enabled_; }
+  const std::string& path() const { return path_; }
+
+  // Appends "<local time> - <message>" to the file, opening and closing it for this entry alone
+  // and denying other writers meanwhile. With logging off nothing is computed or opened and the
+  // result is kNone. A failure is returned to the caller, never thrown.
+  FileError Write(std::string_view message) const;
+
+  // "%Y/%m/%d %H:%M:%S" of the local time, or "Invalid DateTime" when it cannot be converted.
+  static std::string FormatTimestamp(std::int64_t seconds_since_1970);
+
+  void SetClockForTesting(Clock clock) { clock_ = std::move(clock); }
+
+ private:
+  std::string path_;
+  bool enabled_ = false;
+  Clock clock_;
+};
+
+namespace log_file {
+// Platform parts. LocalTime fills *out and returns true, or returns false when the time cannot be
+// converted; Append opens path (create if missing, keep contents, deny other writers), writes bytes
+// at its end and closes it.
+struct CalendarTime {
+  int year, month, day, hour, minute, second;
+};
+bool LocalTime(std::int64_t seconds_since_1970, CalendarTime* out);
+std::int64_t Now();
+FileError Append(const std::string& path, std::string_view bytes);
+}  // namespace log_file
+
+}  // namespace dozerin

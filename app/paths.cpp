@@ -1,0 +1,41 @@
+#include "app/paths.h"
+
+#include "app/text.h"
+
+namespace dozerin {
+namespace {
+
+bool IsSeparator(char c) {
+#ifdef _WIN32
+  return c == '\\' || c == '/' || c == ':';
+#else
+  return c == '/';
+#endif
+}
+
+}  // namespace
+
+SidePaths DeriveSidePaths(std::string_view exe_path) {
+  // Walk whole characters: in code page 932 a trail byte can equal '\\'.
+  std::size_t name_start = 0;
+  std::size_t last_dot = std::string_view::npos;
+  for (std::size_t pos = 0; pos < exe_path.size(); pos += text::CharSize(exe_path, pos)) {
+    const char c = exe_path[pos];
+    if (text::CharSize(exe_path, pos) != 1) continue;
+    if (IsSeparator(c)) {
+      name_start = pos + 1;
+      last_dot = std::string_view::npos;
+    } else if (c == '.') {
+      last_dot = pos;
+    }
+  }
+  const std::size_t stem_end = last_dot == std::string_view::npos ? exe_path.size() : last_dot;
+  const std::string_view stem = exe_path.substr(0, stem_end);
+  SidePaths paths;
+  paths.ini = std::string(stem) + ".ini";
+  paths.log = std::string(stem) + ".log";
+  paths.base_name = std::string(exe_path.substr(name_start, stem_end - name_start));
+  return paths;
+}
+
+}  // namespace dozerin

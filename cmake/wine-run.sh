@@ -1,0 +1,22 @@
+#!/bin/sh
+# Runs a Windows program under Wine with a Japanese locale, so that the ANSI code page is 932.
+# The Wine prefix is made once per build folder (on first use, under a lock) and reused.
+set -eu
+: "${DOZERIN_WINEPREFIX:=${TMPDIR:-/tmp}/dozerin-wine-$(id -u)}"
+export WINEPREFIX="$DOZERIN_WINEPREFIX"
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="
+export LANG=ja_JP.UTF-8
+export LC_ALL=ja_JP.UTF-8
+wine=$(command -v wine64 || command -v wine)
+mkdir -p "$(dirname "$WINEPREFIX")"
+(
+  flock 9
+  if [ ! -f "$WINEPREFIX/.dozerin-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    "$wine" wineboot -i >/dev/null 2>&1 || true
+    wineserver -w 2>/dev/null || true
+    touch "$WINEPREFIX/.dozerin-ready"
+  fi
+) 9>"$WINEPREFIX.lock"
+exec "$wine" "$@"
