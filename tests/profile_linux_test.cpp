@@ -108,11 +108,26 @@ TEST_F(ProfileFile, FailedWriteLeavesTheOldFile) {
 }
 
 TEST_F(ProfileFile, ReadOnlyFolderReportsFailure) {
-  if (geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
   WriteFileBytes(store_.path(), "[GENERAL]\nLog=1\n");
   ASSERT_EQ(chmod(dir_.path().c_str(), 0555), 0);
-  EXPECT_FALSE(store_.WriteInt("GENERAL", "MaxMargin", 180));
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    // Root may write anywhere: the writer runs as an ordinary user instead.
+    if (geteuid() == 0 &&
+        (setresgid(65534, 65534, 65534) != 0 || setresuid(65534, 65534, 65534) != 0)) {
+      _exit(2);
+    }
+    SettingsStore store(store_.path());
+    const bool read_ok = store.ReadInt("GENERAL", "Log", 0) == 1;
+    const bool wrote = store.WriteInt("GENERAL", "MaxMargin", 180);
+    _exit(read_ok && !wrote ? 0 : 1);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
   chmod(dir_.path().c_str(), 0755);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "1: the write did not report failure; 2: cannot drop root";
   EXPECT_EQ(ReadFileBytes(store_.path()), "[GENERAL]\nLog=1\n");
 }
 
