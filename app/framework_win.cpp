@@ -1,0 +1,99 @@
+#include "app/framework_win.h"
+
+namespace dozerin::win {
+namespace {
+
+constexpr char kWindowClass[] = "DozerinWindow";
+std::string g_app_title;
+HWND g_main_window = nullptr;
+
+bool RegisterWindowClass(WNDPROC proc) {
+  static const ATOM atom = [proc] {
+    WNDCLASSEXA wc = {};
+    wc.cbSize = sizeof wc;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = kWindowClass;
+    return RegisterClassExA(&wc);
+  }();
+  return atom != 0;
+}
+
+}  // namespace
+
+std::string LoadResString(UINT id) {
+  char buffer[4096];
+  const int n = LoadStringA(GetModuleHandleA(nullptr), id, buffer, sizeof buffer);
+  return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
+}
+
+void SetAppTitle(std::string title) { g_app_title = std::move(title); }
+const std::string& AppTitle() { return g_app_title; }
+
+int ShowMessage(HWND owner, const std::string& text, UINT flags) {
+  return MessageBoxA(owner, text.c_str(), g_app_title.c_str(), flags);
+}
+
+bool Window::CreateHidden(DWORD ex_style, const std::string& name) {
+  HWND hwnd = nullptr;
+  bool deleted = false;
+  deleted_flag_ = &deleted;
+  if (RegisterWindowClass(&Window::Dispatch)) {
+    hwnd = CreateWindowExA(ex_style, kWindowClass, name.c_str(), 0, 0, 0, 0, 0, nullptr, nullptr,
+                           GetModuleHandleA(nullptr), this);
+  }
+  if (hwnd != nullptr) {
+    deleted_flag_ = nullptr;
+    return true;
+  }
+  // A window that got as far as WM_NCDESTROY (WM_CREATE failed) has deleted its object already.
+  if (!deleted) delete this;
+  return false;
+}
+
+LRESULT Window::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  return Default(message, wparam, lparam);
+}
+
+LRESULT Window::Default(UINT message, WPARAM wparam, LPARAM lparam) {
+  return DefWindowProcA(hwnd_, message, wparam, lparam);
+}
+
+LRESULT CALLBACK Window::Dispatch(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  Window* self = nullptr;
+  if (message == WM_NCCREATE) {
+    self = static_cast<Window*>(reinterpret_cast<CREATESTRUCTA*>(lparam)->lpCreateParams);
+    self->hwnd_ = hwnd;
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+  } else {
+    self = reinterpret_cast<Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+  }
+  if (self == nullptr) return DefWindowProcA(hwnd, message, wparam, lparam);
+  if (message == WM_NCDESTROY) {
+    const LRESULT result = self->WindowProc(message, wparam, lparam);
+    SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+    if (hwnd == g_main_window) {
+      g_main_window = nullptr;
+      PostQuitMessage(0);
+    }
+    if (self->deleted_flag_ != nullptr) *self->deleted_flag_ = true;
+    delete self;
+    return result;
+  }
+  return self->WindowProc(message, wparam, lparam);
+}
+
+void SetMainWindow(HWND hwnd) { g_main_window = hwnd; }
+
+int RunMessageLoop() {
+  MSG msg;
+  for (;;) {
+    const BOOL got = GetMessageA(&msg, nullptr, 0, 0);
+    if (got == 0) return static_cast<int>(msg.wParam);
+    if (got == -1) return -1;
+    TranslateMessage(&msg);
+    DispatchMessageA(&msg);
+  }
+}
+
+}  // namespace dozerin::win

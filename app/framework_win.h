@@ -1,0 +1,83 @@
+// A thin stand-in for the application framework on Win32: window objects with message routing that
+// delete themselves after their window is gone, handle ownership, string-table loading and message
+// boxes captioned with the application title. Used only by *_win.cpp files.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace dozerin::win {
+
+// Owns a kernel handle and closes it.
+class UniqueHandle {
+ public:
+  UniqueHandle() = default;
+  explicit UniqueHandle(HANDLE h) : h_(h) {}
+  ~UniqueHandle() { Reset(); }
+  UniqueHandle(const UniqueHandle&) = delete;
+  UniqueHandle& operator=(const UniqueHandle&) = delete;
+  UniqueHandle(UniqueHandle&& other) noexcept : h_(other.h_) { other.h_ = nullptr; }
+  UniqueHandle& operator=(UniqueHandle&& other) noexcept {
+    if (this != &other) {
+      Reset();
+      h_ = other.h_;
+      other.h_ = nullptr;
+    }
+    return *this;
+  }
+  HANDLE get() const { return h_; }
+  explicit operator bool() const { return h_ != nullptr && h_ != INVALID_HANDLE_VALUE; }
+  void Reset(HANDLE h = nullptr) {
+    if (*this) CloseHandle(h_);
+    h_ = h;
+  }
+
+ private:
+  HANDLE h_ = nullptr;
+};
+
+// A string from the program's string table, in the ANSI code page; empty when it is missing.
+std::string LoadResString(UINT id);
+
+// The application title: string 57344, or the executable's base name when that string is missing.
+void SetAppTitle(std::string title);
+const std::string& AppTitle();
+
+// A modal message box captioned with the application title.
+int ShowMessage(HWND owner, const std::string& text, UINT flags);
+
+// A window object. The object is made with new and deletes itself once its window has been
+// destroyed, or when creating the window fails.
+class Window {
+ public:
+  Window() = default;
+  Window(const Window&) = delete;
+  Window& operator=(const Window&) = delete;
+
+  HWND hwnd() const { return hwnd_; }
+
+ protected:
+  virtual ~Window() = default;
+
+  // Creates a hidden top-level window of the program's plain window class (no class style,
+  // cursor, brush or icon). Returns false when it fails; the object is then already deleted.
+  bool CreateHidden(DWORD ex_style, const std::string& name);
+
+  // Handles one message; the default passes it on to DefWindowProcA.
+  virtual LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam);
+  LRESULT Default(UINT message, WPARAM wparam, LPARAM lparam);
+
+ private:
+  static LRESULT CALLBACK Dispatch(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+
+  HWND hwnd_ = nullptr;
+  bool* deleted_flag_ = nullptr;  // set while CreateHidden runs
+};
+
+// Marks a window as the application's main window: its destruction ends the message loop.
+void SetMainWindow(HWND hwnd);
+// Runs the message loop until the main window is gone; returns the quit message's exit code.
+int RunMessageLoop();
+
+}  // namespace dozerin::win

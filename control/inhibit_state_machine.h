@@ -1,0 +1,74 @@
+// Decides once a second whether the computer must stay awake. Activity events set the stored state
+// and load the margin countdown; each tick turns them into execution-state requests, the icon's
+// state and log lines. Runs on the user-interface thread only.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "app/activity_log.h"
+#include "control/vocabulary.h"
+
+namespace dozerin {
+
+class SettingsStore;
+
+// What the state machine needs from the program around it.
+class InhibitPlatform {
+ public:
+  virtual ~InhibitPlatform() = default;
+  virtual void SetExecutionState(std::uint32_t flags) = 0;
+  virtual void WakeWorker() = 0;
+  // The notification-area icon shows this state from now on.
+  virtual void ShowState(InhibitState state) = 0;
+  virtual bool LoggingOn() const = 0;
+  // Writes one log line; a failure ends the handler that was logging.
+  virtual FileError Log(std::string_view line) = 0;
+};
+
+struct InhibitSettings {
+  std::int32_t max_margin = 0;
+  std::uint32_t busy_display = 0;
+  std::uint32_t reset_display_on_wakeup = 0;
+  std::uint32_t set_margin_on_wakeup = 0;
+};
+
+// Reads MaxMargin, BusyDisplay, ResetDisplayOnWakeup and SetMarginOnWakeup, in that order.
+InhibitSettings LoadInhibitSettings(const SettingsStore& store);
+
+class InhibitStateMachine {
+ public:
+  explicit InhibitStateMachine(InhibitPlatform& platform) : platform_(platform) {}
+
+  void SetSettings(const InhibitSettings& settings) { settings_ = settings; }
+  const InhibitSettings& settings() const { return settings_; }
+  void SetAwayModeCapable(bool capable) { away_mode_capable_ = capable; }
+
+  // Each handler returns kNone, or the error of a log write that failed; the handler has then
+  // skipped its remaining steps.
+  FileError OnActivityEvent(std::uint32_t requests, std::uint32_t kinds);
+  FileError OnTick();
+  FileError OnResume();
+
+  // The answer to a suspend query: refused while busy.
+  std::uint32_t QuerySuspendAnswer() const;
+
+  // A worker was started or stopped: no activity is known any more.
+  void Reset();
+
+  InhibitState stored_state() const { return stored_state_; }
+  InhibitState displayed_state() const { return displayed_state_; }
+  std::uint32_t margin_countdown() const { return margin_countdown_; }
+  bool away_mode_held() const { return away_mode_held_; }
+
+ private:
+  InhibitPlatform& platform_;
+  InhibitSettings settings_;
+  bool away_mode_capable_ = false;
+  bool away_mode_held_ = false;
+  InhibitState stored_state_ = STATE_IDLE;
+  InhibitState displayed_state_ = STATE_IDLE;
+  std::uint32_t margin_countdown_ = 0;
+};
+
+}  // namespace dozerin

@@ -1,0 +1,211 @@
+#include "control/main_wnd_win.h"
+
+#include <shellapi.h>
+
+#include "app/main_app.h"
+#include "control/worker_control_win.h"
+#include "monitor/work_thread_win.h"
+#include "res/resource.h"
+
+namespace dozerin {
+namespace {
+
+// A menu loaded from the resources, destroyed when it goes out of scope.
+class LoadedMenu {
+ public:
+  explicit LoadedMenu(UINT id) : menu_(LoadMenuA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id))) {}
+  ~LoadedMenu() {
+    if (menu_ != nullptr) DestroyMenu(menu_);
+  }
+  LoadedMenu(const LoadedMenu&) = delete;
+  LoadedMenu& operator=(const LoadedMenu&) = delete;
+  HMENU get() const { return menu_; }
+
+ private:
+  HMENU menu_;
+};
+
+}  // namespace
+
+CMainWnd* CMainWnd::Create(CMainApp& app) {
+  auto* wnd = new CMainWnd(app);  // deletes itself with its window
+  return wnd->CreateTrayWnd() ? wnd : nullptr;
+}
+
+CMainWnd::~CMainWnd() {
+  for (HICON& icon : icons_) {
+    if (icon != nullptr) DestroyIcon(icon);
+  }
+}
+
+bool CMainWnd::CreateTrayWnd() {
+  return CreateHidden(WS_EX_TOOLWINDOW, win::LoadResString(IDS_APP_TITLE));
+}
+
+void CMainWnd::LoadSettings() { machine_.SetSettings(LoadInhibitSettings(app_.store())); }
+
+int CMainWnd::StartWorkThread(FileError* log_error) {
+  *log_error = FileError::kNone;
+  if (worker_) return 1;
+  machine_.Reset();
+  WorkerControl& control = SharedWorkerControl();
+  control.target = hwnd();
+  control.run = 1;
+  ResetEvent(control.wake_event.get());
+  worker_ = StartWorkThreadObject(app_.store());
+  if (!worker_) {
+    win::ShowMessage(nullptr, win::LoadResString(IDS_THREAD_INIT_FAILED),
+                     MB_OK | MB_ICONEXCLAMATION);
+    return -1;
+  }
+  *log_error = app_.WriteLog("Start WorkThread!!\n");
+  return 1;
+}
+
+int CMainWnd::StopWorkThread(FileError* log_error) {
+  *log_error = FileError::kNone;
+  if (!worker_) return 1;
+  WorkerControl& control = SharedWorkerControl();
+  control.run = 0;
+  SetEvent(control.wake_event.get());
+  // After a time-out the worker is forgotten all the same.
+  WaitForSingleObject(worker_.get(), kWorkerStopTimeoutMs);
+  worker_.Reset();
+  *log_error = app_.WriteLog("Finish WorkThread!!\n");
+  machine_.Reset();
+  return 1;
+}
+
+LRESULT CMainWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_CREATE:
+      return OnCreate(wparam, lparam);
+    case WM_DESTROY:
+      OnDestroy();
+      return 0;
+    case WM_TIMER:
+      if (wparam == tick_timer_id_) {
+        if (const FileError e = machine_.OnTick(); e != FileError::kNone) {
+          Report(e);
+          return 0;
+        }
+      }
+      OnTrayTimer(wparam);
+      return 0;
+    case WM_COMMAND:
+      if (LOWORD(wparam) == ID_APP_EXIT) {
+        PostMessageA(hwnd(), WM_CLOSE, 0, 0);
+        return 0;
+      }
+      if (LOWORD(wparam) == ID_SETTINGS) {
+        RunSettingsCommand();
+        return 0;
+      }
+      break;
+    case WM_POWERBROADCAST:
+      return OnPowerBroadcast(wparam);
+    case WM_ACTIVITY_EVENT:
+      Report(machine_.OnActivityEvent(static_cast<std::uint32_t>(wparam),
+                                      static_cast<std::uint32_t>(lparam)));
+      return 1;
+    default:
+      if (message == TaskbarCreatedMessage() && message != 0) {
+        NotifyIcon(NIM_ADD, icons_[machine_.displayed_state()], IDS_APP_TITLE);
+        return Default(message, wparam, lparam);
+      }
+      break;
+  }
+  return CTrayIcon::WindowProc(message, wparam, lparam);
+}
+
+LRESULT CMainWnd::OnCreate(WPARAM wparam, LPARAM lparam) {
+  if (Default(WM_CREATE, wparam, lparam) == -1) return -1;
+  OSVERSIONINFOA version = {};
+  version.dwOSVersionInfoSize = sizeof version;
+  if (GetVersionExA(&version)) machine_.SetAwayModeCapable(version.dwMajorVersion >= 6);
+  LoadSettings();
+  FileError log_error;
+  // A worker that cannot be started, or a start that cannot be logged, ends start-up.
+  if (StartWorkThread(&log_error) < 0 || log_error != FileError::kNone) return -1;
+  const int cx = GetSystemMetrics(SM_CXSMICON);
+  const int cy = GetSystemMetrics(SM_CYSMICON);
+  for (int state = 0; state < kStateCount; ++state) {
+    icons_[state] = static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr),
+                                                  MAKEINTRESOURCEA(kStateIcons[state]), IMAGE_ICON,
+                                                  cx, cy, LR_DEFAULTCOLOR));
+  }
+  NotifyIcon(NIM_ADD, icons_[machine_.displayed_state()], IDS_APP_TITLE);
+  tick_timer_id_ = SetTimer(hwnd(), kTickTimerId, kTickPeriodMs, nullptr);
+  return 0;
+}
+
+void CMainWnd::OnDestroy() {
+  Default(WM_DESTROY, 0, 0);
+  // The icon and the timer go whatever the log says: a failed entry must not leave a dead icon.
+  FileError ignored;
+  StopWorkThread(&ignored);
+  NotifyIcon(NIM_DELETE, nullptr, nullptr);
+  if (tick_timer_id_ != 0) KillTimer(hwnd(), tick_timer_id_);
+  tick_timer_id_ = 0;
+}
+
+LRESULT CMainWnd::OnPowerBroadcast(WPARAM event) {
+  FileError e = FileError::kNone;
+  switch (event) {
+    case kPbtQuerySuspend:
+      return machine_.QuerySuspendAnswer();
+    case kPbtSuspend:
+      StopWorkThread(&e);
+      break;
+    case kPbtResumeSuspend:
+    case kPbtResumeAutomatic:
+      StartWorkThread(&e);
+      if (e == FileError::kNone) e = machine_.OnResume();
+      break;
+    default:
+      break;
+  }
+  Report(e);
+  return 0;
+}
+
+void CMainWnd::RunSettingsCommand() {
+  settings_open_ = true;
+  // The settings sheet is not built yet: the command shows nothing and changes nothing.
+  settings_open_ = false;
+}
+
+void CMainWnd::OnTrayDoubleClick() {
+  SetForegroundWindow(hwnd());
+  SetFocus(hwnd());
+  if (!settings_open_) RunSettingsCommand();
+}
+
+void CMainWnd::OnTrayRightClick() {
+  LoadedMenu menu(IDR_TRAY_MENU);
+  HMENU popup = menu.get() != nullptr ? GetSubMenu(menu.get(), 0) : nullptr;
+  if (popup == nullptr) return;
+  SetMenuDefaultItem(popup, ID_SETTINGS, FALSE);
+  POINT at = {};
+  GetCursorPos(&at);
+  SetForegroundWindow(hwnd());
+  SetFocus(hwnd());
+  if (!settings_open_) {
+    TrackPopupMenu(popup, TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd(), nullptr);
+    PostMessageA(hwnd(), WM_NULL, 0, 0);
+  }
+}
+
+void CMainWnd::Report(FileError error) { app_.ReportLogFailure(error); }
+
+void CMainWnd::SetExecutionState(std::uint32_t flags) { SetThreadExecutionState(flags); }
+
+void CMainWnd::WakeWorker() { SetEvent(SharedWorkerControl().wake_event.get()); }
+
+void CMainWnd::ShowState(InhibitState state) { NotifyIcon(NIM_MODIFY, icons_[state], IDS_APP_TITLE); }
+
+bool CMainWnd::LoggingOn() const { return app_.logging_on(); }
+
+FileError CMainWnd::Log(std::string_view line) { return app_.WriteLog(line); }
+
+}  // namespace dozerin

@@ -1,0 +1,60 @@
+// The program's hidden main window: owns the tray icon, the tick timer, the inhibit state machine
+// and the worker; handles power broadcasts and the menu commands.
+#pragma once
+
+#include <windows.h>
+
+#include "app/framework_win.h"
+#include "control/inhibit_state_machine.h"
+#include "control/tray_icon_win.h"
+#include "control/vocabulary.h"
+
+namespace dozerin {
+
+class CMainApp;
+
+class CMainWnd : public CTrayIcon, private InhibitPlatform {
+ public:
+  // Makes the object and its hidden window; null when that fails (the object is then gone).
+  static CMainWnd* Create(CMainApp& app);
+
+  void LoadSettings();
+  // 1 when a worker runs afterwards, -1 when it could not be started. *log_error receives a failed
+  // "Start WorkThread!!" entry.
+  int StartWorkThread(FileError* log_error);
+  // Always 1. *log_error receives a failed "Finish WorkThread!!" entry.
+  int StopWorkThread(FileError* log_error);
+
+ protected:
+  bool CreateTrayWnd() override;
+  void OnTrayRightClick() override;
+  void OnTrayDoubleClick() override;
+  LRESULT WindowProc(UINT message, WPARAM wparam, LPARAM lparam) override;
+
+ private:
+  explicit CMainWnd(CMainApp& app) : app_(app), machine_(*this) {}
+  ~CMainWnd() override;
+
+  LRESULT OnCreate(WPARAM wparam, LPARAM lparam);
+  void OnDestroy();
+  LRESULT OnPowerBroadcast(WPARAM event);
+  void RunSettingsCommand();
+  // Reports a failed log write of a handler that has ended early.
+  void Report(FileError error);
+
+  // InhibitPlatform
+  void SetExecutionState(std::uint32_t flags) override;
+  void WakeWorker() override;
+  void ShowState(InhibitState state) override;
+  bool LoggingOn() const override;
+  FileError Log(std::string_view line) override;
+
+  CMainApp& app_;
+  InhibitStateMachine machine_;
+  HICON icons_[kStateCount] = {};
+  UINT_PTR tick_timer_id_ = 0;
+  win::UniqueHandle worker_;  // the running worker's thread, or empty
+  bool settings_open_ = false;
+};
+
+}  // namespace dozerin

@@ -1,0 +1,67 @@
+// The words the program's parts share: inhibit states, the activity-event message and its bits,
+// execution-state flags, power-event types, timer and icon ids.
+#pragma once
+
+#include <cstdint>
+
+#include "res/resource.h"
+
+namespace dozerin {
+
+// Inhibit states; the value also indexes the state's icon.
+enum InhibitState : std::int32_t {
+  STATE_IDLE = 0,
+  STATE_MARGIN = 1,
+  STATE_BUSY = 2,
+};
+inline constexpr int kStateCount = 3;
+// Icon resource of each state, indexed by state.
+inline constexpr int kStateIcons[kStateCount] = {IDI_STATE_IDLE, IDI_STATE_MARGIN, IDI_STATE_BUSY};
+
+// The worker's report to the main window (WM_USER + 100).
+inline constexpr std::uint32_t WM_ACTIVITY_EVENT = 0x0464;
+
+// Request bits, in wParam.
+inline constexpr std::uint32_t SET_IDLE = 0x0001;
+inline constexpr std::uint32_t SET_BUSY = 0x0002;
+inline constexpr std::uint32_t SET_MARGIN = 0x1000;
+
+// Kind bits, in lParam; they only feed the log.
+inline constexpr std::uint32_t KIND_CPU = 0x01;
+inline constexpr std::uint32_t KIND_NETWORK = 0x02;
+inline constexpr std::uint32_t KIND_PROCESS = 0x04;
+inline constexpr std::uint32_t KIND_WINDOW = 0x08;
+inline constexpr std::uint32_t KIND_MOUSE = 0x10;
+
+// Execution-state flags.
+inline constexpr std::uint32_t kEsSystemRequired = 0x00000001;
+inline constexpr std::uint32_t kEsDisplayRequired = 0x00000002;
+inline constexpr std::uint32_t kEsAwayModeRequired = 0x00000040;
+inline constexpr std::uint32_t kEsContinuous = 0x80000000;
+
+// Power-event types and the answer that refuses a suspend.
+inline constexpr std::uint32_t kPbtQuerySuspend = 0;
+inline constexpr std::uint32_t kPbtSuspend = 4;
+inline constexpr std::uint32_t kPbtResumeSuspend = 7;
+inline constexpr std::uint32_t kPbtResumeAutomatic = 18;
+inline constexpr std::uint32_t kBroadcastQueryDeny = 0x424D5144;
+
+// Timers of the main window.
+inline constexpr std::uintptr_t kTickTimerId = 1;
+inline constexpr std::uint32_t kTickPeriodMs = 1000;
+inline constexpr std::uintptr_t kClickTimerId = 4;
+
+// The notification-area icon.
+inline constexpr std::uint32_t kTrayIconId = 100;
+inline constexpr std::uint32_t WM_TRAY_NOTIFY = 0x05F4;  // WM_USER + 500
+
+// Mouse messages the shell reports for the icon, and that the icon window posts to itself.
+inline constexpr std::uint32_t kWmLButtonDown = 0x0201;
+inline constexpr std::uint32_t kWmLButtonUp = 0x0202;
+inline constexpr std::uint32_t kWmLButtonDblClk = 0x0203;
+inline constexpr std::uint32_t kWmRButtonUp = 0x0205;
+
+// Worker stop: how long StopWorkThread waits for the worker to end.
+inline constexpr std::uint32_t kWorkerStopTimeoutMs = 10000;
+
+}  // namespace dozerin

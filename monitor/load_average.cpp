@@ -1,0 +1,17 @@
+#include "monitor/load_average.h"
+
+namespace dozerin {
+
+std::uint32_t PushAndAverage(std::uint32_t sample, std::deque<std::uint32_t>& window,
+                             std::int32_t n) {
+  // A negative length (only possible by editing the file by hand) would empty an empty window
+  // and divide by zero; it counts as 0, the newest sample alone.
+  const std::uint64_t length = n < 0 ? 0u : static_cast<std::uint64_t>(n);
+  while (window.size() > length) window.pop_front();
+  window.push_back(sample);
+  std::uint64_t sum = 0;
+  for (const std::uint32_t s : window) sum += s;
+  return static_cast<std::uint32_t>(sum / (length + 1));
+}
+
+}  // namespace dozerin

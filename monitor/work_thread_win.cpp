@@ -1,0 +1,87 @@
+#include "monitor/work_thread_win.h"
+
+#include <windows.h>
+
+#include <memory>
+
+#include "control/vocabulary.h"
+#include "control/worker_control_win.h"
+#include "monitor/worker.h"
+#include "settings/settings_store.h"
+
+namespace dozerin {
+namespace {
+
+class Win32WorkerPlatform : public WorkerPlatform {
+ public:
+  explicit Win32WorkerPlatform(WorkerControl& control) : control_(control) {}
+  void Post(std::uint32_t requests, std::uint32_t kinds) override {
+    PostMessageA(control_.target.load(), WM_ACTIVITY_EVENT, requests, kinds);
+  }
+  bool Running() const override { return control_.run.load() != 0; }
+  void WaitForWakeUp() override {
+    WaitForSingleObject(control_.wake_event.get(), INFINITE);
+    ResetEvent(control_.wake_event.get());
+  }
+  void ShowError(int string_id) override {
+    win::ShowMessage(nullptr, win::LoadResString(static_cast<UINT>(string_id)),
+                     MB_OK | MB_ICONEXCLAMATION);
+  }
+
+ private:
+  WorkerControl& control_;
+};
+
+class Win32Sources : public ActivitySources {
+ public:
+  bool ReadCursor(std::int32_t* x, std::int32_t* y) override {
+    POINT p;
+    if (!GetCursorPos(&p)) return false;
+    *x = p.x;
+    *y = p.y;
+    return true;
+  }
+  // The process and window watches are not built yet: they find nothing.
+  bool WatchedProcessRunning(const std::vector<std::string>&) override { return false; }
+  bool WatchedWindowExists(const std::vector<std::string>&) override { return false; }
+};
+
+// The counter readers are not built yet: a reader opens and never has a fresh reading, so its
+// average stays 0 and its test never fires.
+class NoLoadReading : public LoadProbe {
+ public:
+  bool Open() override { return true; }
+  std::optional<std::uint32_t> Sample() override { return std::nullopt; }
+};
+
+// Everything the thread owns; deleted by the thread when it ends.
+struct WorkThreadObject {
+  explicit WorkThreadObject(const SettingsStore& s) : store(s), platform(SharedWorkerControl()) {}
+  SettingsStore store;  // a copy: the worker never touches the main thread's objects
+  Win32WorkerPlatform platform;
+  Win32Sources sources;
+  NoLoadReading network;
+  NoLoadReading processor;
+};
+
+DWORD WINAPI WorkThread(LPVOID parameter) {
+  const std::unique_ptr<WorkThreadObject> self(static_cast<WorkThreadObject*>(parameter));
+  RunWorker(self->store, self->platform, self->sources, self->network, self->processor);
+  return 0;
+}
+
+}  // namespace
+
+win::UniqueHandle StartWorkThreadObject(const SettingsStore& store) {
+  auto object = std::make_unique<WorkThreadObject>(store);
+  // Made suspended so that it never runs above idle priority, then let go at once.
+  win::UniqueHandle thread(
+      CreateThread(nullptr, 0, WorkThread, object.get(), CREATE_SUSPENDED, nullptr));
+  if (!thread) return {};
+  object.release();  // the thread owns it now
+  SetThreadPriority(thread.get(), THREAD_PRIORITY_IDLE);
+  ResumeThread(thread.get());
+  return thread;
+}
+
+}  // namespace dozerin

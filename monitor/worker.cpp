@@ -1,0 +1,116 @@
+#include "monitor/worker.h"
+
+#include <cstdlib>
+
+#include "app/text.h"
+#include "control/vocabulary.h"
+#include "monitor/load_average.h"
+#include "settings/settings_store.h"
+
+namespace dozerin {
+namespace {
+
+// The cursor must get further than this from the last anchor, along either axis, to count.
+constexpr std::int64_t kMouseSlackPixels = 20;
+
+std::vector<std::string> UpperList(std::vector<std::string> list) {
+  for (std::string& s : list) s = text::ToUpper(s);
+  return list;
+}
+
+}  // namespace
+
+WorkerSettings ReadWorkerIntegers(const SettingsStore& store) {
+  WorkerSettings s;
+  s.network_traffic = store.ReadInt(settings::kNetworkTraffic);
+  s.cpu_usage = store.ReadInt(settings::kCpuUsage);
+  s.mouse_cap = store.ReadInt(settings::kMouseCap);
+  s.network_ave_time = static_cast<std::int32_t>(store.ReadInt(settings::kNetworkAveTime));
+  s.cpu_ave_time = static_cast<std::int32_t>(store.ReadInt(settings::kCpuAveTime));
+  return s;
+}
+
+void ReadWorkerLists(const SettingsStore& store, WorkerSettings* s) {
+  s->window_patterns = UpperList(store.ReadList(settings::kWindow));
+  s->process_names = UpperList(store.ReadList(settings::kProcess));
+}
+
+int Observer::OpenReaders() {
+  if (settings_.network_traffic != 0 && !network_.Open()) return IDS_PERF_INIT_NETWORK;
+  if (settings_.cpu_usage != 0 && !processor_.Open()) return IDS_PERF_INIT_PROCESSOR;
+  return 0;
+}
+
+void Observer::Pass() {
+  if (settings_.network_traffic != 0) {
+    if (const auto sample = network_.Sample()) {
+      network_average_ = PushAndAverage(*sample, network_window_, settings_.network_ave_time);
+    }
+  }
+  if (settings_.cpu_usage != 0) {
+    if (const auto sample = processor_.Sample()) {
+      processor_average_ = PushAndAverage(*sample, processor_window_, settings_.cpu_ave_time);
+    }
+  }
+  if (settings_.network_traffic != 0 && network_average_ > settings_.network_traffic) {
+    platform_.Post(SET_BUSY | SET_MARGIN, KIND_NETWORK);
+    return;
+  }
+  if (settings_.cpu_usage != 0 && processor_average_ > settings_.cpu_usage) {
+    platform_.Post(SET_BUSY | SET_MARGIN, KIND_CPU);
+    return;
+  }
+  if (settings_.mouse_cap != 0) CheckMouse();
+  if (!settings_.process_names.empty() &&
+      sources_.WatchedProcessRunning(settings_.process_names)) {
+    platform_.Post(SET_BUSY, KIND_PROCESS);
+    return;
+  }
+  if (!settings_.window_patterns.empty() &&
+      sources_.WatchedWindowExists(settings_.window_patterns)) {
+    platform_.Post(SET_BUSY, KIND_WINDOW);
+    return;
+  }
+  platform_.Post(SET_IDLE, 0);
+}
+
+void Observer::CheckMouse() {
+  std::int32_t x = 0;
+  std::int32_t y = 0;
+  if (!sources_.ReadCursor(&x, &y)) return;
+  if (anchor_x_ == -1 && anchor_y_ == -1) {
+    anchor_x_ = x;
+    anchor_y_ = y;
+    return;
+  }
+  const std::int64_t dx = std::llabs(static_cast<std::int64_t>(x) - anchor_x_);
+  const std::int64_t dy = std::llabs(static_cast<std::int64_t>(y) - anchor_y_);
+  if (dx > kMouseSlackPixels || dy > kMouseSlackPixels) {
+    platform_.Post(SET_MARGIN, KIND_MOUSE);
+    anchor_x_ = x;
+    anchor_y_ = y;
+  }
+}
+
+void RunWorker(const SettingsStore& store, WorkerPlatform& platform, ActivitySources& sources,
+               LoadProbe& network, LoadProbe& processor) {
+  Observer observer(platform, sources, network, processor);
+  WorkerSettings settings = ReadWorkerIntegers(store);
+  observer.SetSettings(settings);
+  if (const int message = observer.OpenReaders(); message != 0) {
+    platform.ShowError(message);
+    return;  // ends without any report until the worker is started again
+  }
+  ReadWorkerLists(store, &settings);
+  observer.SetSettings(std::move(settings));
+
+  if (!platform.Running()) return;
+  for (;;) {
+    observer.Pass();
+    if (!platform.Running()) return;
+    platform.WaitForWakeUp();
+    if (!platform.Running()) return;
+  }
+}
+
+}  // namespace dozerin

@@ -1,0 +1,100 @@
+// The monitoring worker: reads its settings once when it starts, then runs one observation pass per
+// wake-up and reports what it found to the main window. It never decides the inhibit state.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace dozerin {
+
+class SettingsStore;
+
+// What the worker needs from the program: its reports, its wake-ups and the run flag.
+class WorkerPlatform {
+ public:
+  virtual ~WorkerPlatform() = default;
+  // Posts WM_ACTIVITY_EVENT to the target window; never waits, the result is not examined.
+  virtual void Post(std::uint32_t requests, std::uint32_t kinds) = 0;
+  virtual bool Running() const = 0;
+  // Sleeps until the wake-up event is signalled, then resets it.
+  virtual void WaitForWakeUp() = 0;
+  // A modal message box with a string-table text, shown from the worker's own thread.
+  virtual void ShowError(int string_id) = 0;
+};
+
+// The things the worker observes.
+class ActivitySources {
+ public:
+  virtual ~ActivitySources() = default;
+  virtual bool ReadCursor(std::int32_t* x, std::int32_t* y) = 0;
+  // names and patterns are upper-cased already.
+  virtual bool WatchedProcessRunning(const std::vector<std::string>& names) = 0;
+  virtual bool WatchedWindowExists(const std::vector<std::string>& patterns) = 0;
+};
+
+// One load reading per pass: network bytes per second, or the busiest processor's percentage.
+class LoadProbe {
+ public:
+  virtual ~LoadProbe() = default;
+  virtual bool Open() = 0;
+  // This pass's sample, or nothing when no fresh reading is available.
+  virtual std::optional<std::uint32_t> Sample() = 0;
+};
+
+struct WorkerSettings {
+  std::uint32_t network_traffic = 0;  // bytes per second; 0 switches the network check off
+  std::uint32_t cpu_usage = 0;        // percent; 0 switches the processor check off
+  std::uint32_t mouse_cap = 0;
+  std::int32_t network_ave_time = 4;
+  std::int32_t cpu_ave_time = 4;
+  std::vector<std::string> window_patterns;  // upper-cased
+  std::vector<std::string> process_names;    // upper-cased
+};
+
+// The worker's start-up reads: the five GENERAL integers first; the lists (WINDOW, then PROCESS,
+// every entry upper-cased) only once the readers are open.
+WorkerSettings ReadWorkerIntegers(const SettingsStore& store);
+void ReadWorkerLists(const SettingsStore& store, WorkerSettings* settings);
+
+// The worker's monitoring state and one observation pass.
+class Observer {
+ public:
+  Observer(WorkerPlatform& platform, ActivitySources& sources, LoadProbe& network,
+           LoadProbe& processor)
+      : platform_(platform), sources_(sources), network_(network), processor_(processor) {}
+
+  void SetSettings(WorkerSettings settings) { settings_ = std::move(settings); }
+  const WorkerSettings& settings() const { return settings_; }
+
+  // Opens the readers whose threshold is set, network first. On failure returns the string id of
+  // the message to show (1000 network, 1004 processor), else 0.
+  int OpenReaders();
+
+  // Samples the loads, tests them, watches the cursor, looks for watched processes and windows,
+  // and posts one or two reports.
+  void Pass();
+
+ private:
+  void CheckMouse();
+
+  WorkerPlatform& platform_;
+  ActivitySources& sources_;
+  LoadProbe& network_;
+  LoadProbe& processor_;
+  WorkerSettings settings_;
+  std::deque<std::uint32_t> network_window_;
+  std::deque<std::uint32_t> processor_window_;
+  std::uint32_t network_average_ = 0;
+  std::uint32_t processor_average_ = 0;
+  std::int32_t anchor_x_ = -1;
+  std::int32_t anchor_y_ = -1;
+};
+
+// The whole life of a worker: start-up, passes paced by the wake-up event, end on the run flag.
+void RunWorker(const SettingsStore& store, WorkerPlatform& platform, ActivitySources& sources,
+               LoadProbe& network, LoadProbe& processor);
+
+}  // namespace dozerin
