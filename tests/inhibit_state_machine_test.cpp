@@ -1,0 +1,239 @@
+#include "control/inhibit_state_machine.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace dozerin {
+namespace {
+
+// Records every call in one ordered list: "ES 0x00000001", "LOG Set ...", "ICON 1", "WAKE".
+class FakePlatform : public InhibitPlatform {
+ public:
+  void SetExecutionState(std::uint32_t flags) override {
+    char text[32];
+    std::snprintf(text, sizeof text, "ES 0x%08X", static_cast<unsigned>(flags));
+    calls.push_back(text);
+  }
+  void WakeWorker() override { calls.push_back("WAKE"); }
+  void ShowState(InhibitState state) override { calls.push_back("ICON " + std::to_string(state)); }
+  bool LoggingOn() const override { return logging; }
+  FileError Log(std::string_view line) override {
+    if (!line.empty() && line.back() == '\n') line.remove_suffix(1);
+    if (fail_log_at == std::string(line)) return FileError::kAccessDenied;
+    if (logging) calls.push_back("LOG " + std::string(line));
+    return FileError::kNone;
+  }
+  std::vector<std::string> Take() { return std::exchange(calls, {}); }
+
+  std::vector<std::string> calls;
+  bool logging = true;
+  std::string fail_log_at;
+};
+
+using Calls = std::vector<std::string>;
+
+class InhibitTest : public ::testing::Test {
+ protected:
+  void Configure(std::int32_t max_margin, bool away_capable, std::uint32_t busy_display = 0) {
+    InhibitSettings s;
+    s.max_margin = max_margin;
+    s.busy_display = busy_display;
+    machine_.SetSettings(s);
+    machine_.SetAwayModeCapable(away_capable);
+  }
+  // Runs n ticks and returns the state each one ended with.
+  std::vector<int> Ticks(int n) {
+    std::vector<int> states;
+    for (int i = 0; i < n; ++i) {
+      EXPECT_EQ(machine_.OnTick(), FileError::kNone);
+      states.push_back(machine_.displayed_state());
+    }
+    return states;
+  }
+  FakePlatform platform_;
+  InhibitStateMachine machine_{platform_};
+};
+
+TEST_F(InhibitTest, TransitionTable) {
+  struct Row {
+    const char* name;
+    std::int32_t max_margin;
+    std::vector<std::pair<std::uint32_t, int>> before;  // events, each followed by that many ticks
+    std::uint32_t event;
+    std::vector<int> states_after;  // displayed state after each following tick
+  };
+  const Row rows[] = {
+      {"idle, busy event", 3, {}, SET_BUSY, {STATE_BUSY, STATE_BUSY}},
+      {"idle, margin event", 2, {}, SET_MARGIN, {STATE_MARGIN, STATE_MARGIN, STATE_IDLE}},
+      {"margin event without a margin", 0, {}, SET_MARGIN, {STATE_IDLE}},
+      {"busy, idle event, countdown left",
+       3,
+       {{SET_BUSY | SET_MARGIN, 1}},
+       SET_IDLE,
+       {STATE_MARGIN, STATE_MARGIN, STATE_IDLE}},
+      {"busy, idle event, countdown used up", 1, {{SET_BUSY | SET_MARGIN, 2}}, SET_IDLE,
+       {STATE_IDLE}},
+      {"busy without margin falls straight to idle", 5, {{SET_BUSY, 2}}, SET_IDLE, {STATE_IDLE}},
+      {"margin, busy event", 3, {{SET_MARGIN, 1}}, SET_BUSY, {STATE_BUSY}},
+      {"margin, margin event reloads", 2, {{SET_MARGIN, 1}}, SET_MARGIN,
+       {STATE_MARGIN, STATE_MARGIN, STATE_IDLE}},
+      {"idle and busy together make busy", 0, {}, SET_IDLE | SET_BUSY, {STATE_BUSY}},
+      {"neither idle nor busy keeps the state", 0, {{SET_BUSY, 1}}, 0x0100, {STATE_BUSY}},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    InhibitStateMachine machine(platform_);
+    InhibitSettings s;
+    s.max_margin = r.max_margin;
+    machine.SetSettings(s);
+    auto tick_states = [&](int n) {
+      std::vector<int> out;
+      for (int i = 0; i < n; ++i) {
+        machine.OnTick();
+        out.push_back(machine.displayed_state());
+      }
+      return out;
+    };
+    for (const auto& [event, ticks] : r.before) {
+      machine.OnActivityEvent(event, 0);
+      tick_states(ticks);
+    }
+    machine.OnActivityEvent(r.event, 0);
+    EXPECT_EQ(tick_states(static_cast<int>(r.states_after.size())), r.states_after);
+  }
+}
+
+TEST_F(InhibitTest, MouseMarginOfNTicks) {
+  Configure(3, true);
+  platform_.logging = true;
+  ASSERT_EQ(machine_.OnActivityEvent(SET_MARGIN, KIND_MOUSE), FileError::kNone);
+  EXPECT_EQ(platform_.Take(), (Calls{"LOG Event KIND_MOUSE", "LOG Set STATE_MARGIN"}));
+  EXPECT_EQ(machine_.stored_state(), STATE_IDLE);
+  EXPECT_EQ(Ticks(4), (std::vector<int>{1, 1, 1, 0}));
+  EXPECT_EQ(platform_.Take(), (Calls{"WAKE", "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED", "ICON 1",
+                                     "WAKE", "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED",
+                                     "WAKE", "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED",
+                                     "WAKE", "ICON 0"}));
+}
+
+TEST_F(InhibitTest, ProcessorLoadThenQuietWithAwayMode) {
+  Configure(2, true);
+  machine_.OnActivityEvent(SET_BUSY | SET_MARGIN, KIND_CPU);
+  EXPECT_EQ(platform_.Take(),
+            (Calls{"LOG Event KIND_CPU", "LOG Set STATE_BUSY", "LOG Set STATE_MARGIN"}));
+  Ticks(1);
+  EXPECT_EQ(platform_.Take(),
+            (Calls{"WAKE", "ES 0x80000040", "LOG Set Enable ES_AWAYMODE_REQUIRED|ES_CONTINUOUS",
+                   "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED", "ICON 2"}));
+  machine_.OnActivityEvent(SET_BUSY | SET_MARGIN, KIND_CPU);  // reloads the margin
+  platform_.Take();
+  Ticks(1);  // away mode is requested once only
+  EXPECT_EQ(platform_.Take(), (Calls{"WAKE", "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED"}));
+  machine_.OnActivityEvent(SET_IDLE, 0);
+  EXPECT_EQ(platform_.Take(), Calls{});
+  EXPECT_EQ(Ticks(2), (std::vector<int>{STATE_MARGIN, STATE_IDLE}));
+  EXPECT_EQ(platform_.Take(), (Calls{"WAKE", "ES 0x80000000", "LOG Set ES_CONTINUOUS",
+                                     "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED", "ICON 1",
+                                     "WAKE", "ICON 0"}));
+  EXPECT_FALSE(machine_.away_mode_held());
+}
+
+TEST_F(InhibitTest, NoAwayModeBeforeVersionSixAndDisplayWithBusyDisplay) {
+  Configure(1, false, 1);
+  machine_.OnActivityEvent(SET_BUSY | SET_MARGIN, KIND_NETWORK);
+  platform_.Take();
+  Ticks(1);
+  machine_.OnActivityEvent(SET_IDLE, 0);
+  machine_.OnActivityEvent(SET_MARGIN, KIND_MOUSE);
+  platform_.Take();
+  Ticks(2);
+  EXPECT_EQ(platform_.Take(),
+            (Calls{"WAKE", "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED", "ES 0x00000002",
+                   "LOG Set ES_DISPLAY_REQUIRED", "ICON 1", "WAKE", "ICON 0"}));
+}
+
+TEST_F(InhibitTest, SuspendIsRefusedOnlyWhileBusy) {
+  Configure(5, true);
+  EXPECT_EQ(machine_.QuerySuspendAnswer(), 0u);
+  machine_.OnActivityEvent(SET_MARGIN, KIND_MOUSE);
+  Ticks(1);
+  EXPECT_EQ(machine_.QuerySuspendAnswer(), 0u);  // a running margin does not refuse
+  machine_.OnActivityEvent(SET_BUSY, KIND_PROCESS);
+  EXPECT_EQ(machine_.QuerySuspendAnswer(), kBroadcastQueryDeny);  // before the next tick too
+  machine_.OnActivityEvent(SET_IDLE, 0);
+  EXPECT_EQ(machine_.QuerySuspendAnswer(), 0u);
+}
+
+TEST_F(InhibitTest, NegativeMaxMarginIsAMarginThatDoesNotEnd) {
+  Configure(-1, false);
+  machine_.OnActivityEvent(SET_MARGIN, KIND_MOUSE);
+  EXPECT_EQ(machine_.margin_countdown(), 0xFFFFFFFFu);
+  platform_.logging = false;
+  for (int i = 0; i < 10000; ++i) machine_.OnTick();
+  EXPECT_EQ(machine_.displayed_state(), STATE_MARGIN);
+  EXPECT_EQ(machine_.margin_countdown(), 0xFFFFFFFFu - 10000);
+}
+
+TEST_F(InhibitTest, KindLinesInFixedOrderOnlyWhenLogging) {
+  machine_.OnActivityEvent(SET_BUSY, KIND_MOUSE | KIND_CPU | KIND_WINDOW | KIND_NETWORK |
+                                         KIND_PROCESS | 0x80);
+  EXPECT_EQ(platform_.Take(),
+            (Calls{"LOG Event KIND_CPU", "LOG Event KIND_NETWORK", "LOG Event KIND_PROCESS",
+                   "LOG Event KIND_WINDOW", "LOG Event KIND_MOUSE", "LOG Set STATE_BUSY"}));
+  platform_.logging = false;
+  platform_.fail_log_at = "Event KIND_CPU";  // never composed, so it cannot fail either
+  EXPECT_EQ(machine_.OnActivityEvent(SET_BUSY, KIND_CPU), FileError::kNone);
+}
+
+TEST_F(InhibitTest, FailedLogWriteEndsTheHandler) {
+  Configure(4, true);
+  platform_.fail_log_at = "Set STATE_BUSY";
+  EXPECT_EQ(machine_.OnActivityEvent(SET_BUSY | SET_MARGIN, KIND_NETWORK), FileError::kAccessDenied);
+  EXPECT_EQ(machine_.stored_state(), STATE_BUSY);
+  EXPECT_EQ(machine_.margin_countdown(), 0u);  // the margin step was skipped
+
+  platform_.fail_log_at = "Set Enable ES_AWAYMODE_REQUIRED|ES_CONTINUOUS";
+  platform_.Take();
+  EXPECT_EQ(machine_.OnTick(), FileError::kAccessDenied);
+  EXPECT_EQ(platform_.Take(), (Calls{"WAKE", "ES 0x80000040"}));  // no further request, no icon
+  EXPECT_EQ(machine_.displayed_state(), STATE_IDLE);
+  platform_.fail_log_at.clear();
+  EXPECT_EQ(machine_.OnTick(), FileError::kNone);  // the next tick goes on; away mode is held
+  EXPECT_EQ(platform_.Take(),
+            (Calls{"WAKE", "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED", "ICON 2"}));
+}
+
+TEST_F(InhibitTest, ResumeEffects) {
+  InhibitSettings s;
+  s.max_margin = 2;
+  s.reset_display_on_wakeup = 1;
+  machine_.SetSettings(s);
+  EXPECT_EQ(machine_.OnResume(), FileError::kNone);
+  EXPECT_EQ(platform_.Take(), Calls{"ES 0x00000002"});
+  s.reset_display_on_wakeup = 0;
+  s.set_margin_on_wakeup = 7;  // any non-zero value is on
+  machine_.SetSettings(s);
+  machine_.OnResume();
+  EXPECT_EQ(platform_.Take(), Calls{"LOG Set STATE_MARGIN"});
+  EXPECT_EQ(machine_.margin_countdown(), 2u);
+}
+
+TEST_F(InhibitTest, ResetLeavesIconAndAwayModeToTheNextTick) {
+  Configure(9, true);
+  machine_.OnActivityEvent(SET_BUSY | SET_MARGIN, KIND_CPU);
+  Ticks(1);
+  platform_.Take();
+  machine_.Reset();
+  EXPECT_EQ(machine_.stored_state(), STATE_IDLE);
+  EXPECT_EQ(machine_.margin_countdown(), 0u);
+  EXPECT_EQ(machine_.displayed_state(), STATE_BUSY);
+  EXPECT_TRUE(machine_.away_mode_held());
+  Ticks(1);
+  EXPECT_EQ(platform_.Take(), (Calls{"WAKE", "ES 0x80000000", "LOG Set ES_CONTINUOUS", "ICON 0"}));
+}
+
+}  // namespace
+}  // namespace dozerin
