@@ -27,8 +27,12 @@ std::string LoadResString(UINT id) {
   return n > 0 ? std::string(buffer, static_cast<std::size_t>(n)) : std::string();
 }
 
-void SetAppTitle(std::string title) { g_app_title = std::move(title); }
-const std::string& AppTitle() { return g_app_title; }
+void SetAppTitle(std::string title) {
+  g_app_title = std::move(title);
+}
+const std::string& AppTitle() {
+  return g_app_title;
+}
 
 int ShowMessage(HWND owner, const std::string& text, UINT flags) {
   return MessageBoxA(owner, text.c_str(), g_app_title.c_str(), flags);
@@ -83,7 +87,9 @@ LRESULT CALLBACK Window::Dispatch(HWND hwnd, UINT message, WPARAM wparam, LPARAM
   return self->WindowProc(message, wparam, lparam);
 }
 
-void SetMainWindow(HWND hwnd) { g_main_window = hwnd; }
+void SetMainWindow(HWND hwnd) {
+  g_main_window = hwnd;
+}
 
 int RunMessageLoop() {
   MSG msg;

@@ -33,8 +33,7 @@ class CMainApp {
   std::uint32_t ReadInt(std::string_view section, std::string_view key, std::int32_t def) const {
     return store_.ReadInt(section, key, def);
   }
-  std::string ReadText(std::string_view section, std::string_view key,
-                       std::string_view def) const {
+  std::string ReadText(std::string_view section, std::string_view key, std::string_view def) const {
     return store_.ReadText(section, key, def);
   }
   bool WriteInt(std::string_view section, std::string_view key, std::int32_t value) {

@@ -35,8 +35,12 @@ struct CMainApp::Platform {
   win::UniqueHandle instance_mutex;  // held for the life of the process
 };
 
-WorkerControl& SharedWorkerControl() { return *g_worker_control; }
-UINT TaskbarCreatedMessage() { return g_taskbar_created; }
+WorkerControl& SharedWorkerControl() {
+  return *g_worker_control;
+}
+UINT TaskbarCreatedMessage() {
+  return g_taskbar_created;
+}
 
 CMainApp::CMainApp() : platform_(std::make_unique<Platform>()) {
   g_worker_control = &platform_->worker_control;
@@ -68,7 +72,9 @@ bool CMainApp::InitInstance() {
   return true;
 }
 
-int CMainApp::Run() { return win::RunMessageLoop(); }
+int CMainApp::Run() {
+  return win::RunMessageLoop();
+}
 
 int CMainApp::ExitInstance(int exit_code) {
   if (com_initialized_) CoUninitialize();

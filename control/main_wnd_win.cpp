@@ -13,7 +13,8 @@ namespace {
 // A menu loaded from the resources, destroyed when it goes out of scope.
 class LoadedMenu {
  public:
-  explicit LoadedMenu(UINT id) : menu_(LoadMenuA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id))) {}
+  explicit LoadedMenu(UINT id)
+      : menu_(LoadMenuA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id))) {}
   ~LoadedMenu() {
     if (menu_ != nullptr) DestroyMenu(menu_);
   }
@@ -42,7 +43,9 @@ bool CMainWnd::CreateTrayWnd() {
   return CreateHidden(WS_EX_TOOLWINDOW, win::LoadResString(IDS_APP_TITLE));
 }
 
-void CMainWnd::LoadSettings() { machine_.SetSettings(LoadInhibitSettings(app_.store())); }
+void CMainWnd::LoadSettings() {
+  machine_.SetSettings(LoadInhibitSettings(app_.store()));
+}
 
 int CMainWnd::StartWorkThread(FileError* log_error) {
   *log_error = FileError::kNone;
@@ -196,16 +199,28 @@ void CMainWnd::OnTrayRightClick() {
   }
 }
 
-void CMainWnd::Report(FileError error) { app_.ReportLogFailure(error); }
+void CMainWnd::Report(FileError error) {
+  app_.ReportLogFailure(error);
+}
 
-void CMainWnd::SetExecutionState(std::uint32_t flags) { SetThreadExecutionState(flags); }
+void CMainWnd::SetExecutionState(std::uint32_t flags) {
+  SetThreadExecutionState(flags);
+}
 
-void CMainWnd::WakeWorker() { SetEvent(SharedWorkerControl().wake_event.get()); }
+void CMainWnd::WakeWorker() {
+  SetEvent(SharedWorkerControl().wake_event.get());
+}
 
-void CMainWnd::ShowState(InhibitState state) { NotifyIcon(NIM_MODIFY, icons_[state], IDS_APP_TITLE); }
+void CMainWnd::ShowState(InhibitState state) {
+  NotifyIcon(NIM_MODIFY, icons_[state], IDS_APP_TITLE);
+}
 
-bool CMainWnd::LoggingOn() const { return app_.logging_on(); }
+bool CMainWnd::LoggingOn() const {
+  return app_.logging_on();
+}
 
-FileError CMainWnd::Log(std::string_view line) { return app_.WriteLog(line); }
+FileError CMainWnd::Log(std::string_view line) {
+  return app_.WriteLog(line);
+}
 
 }  // namespace dozerin

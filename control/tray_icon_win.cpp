@@ -29,7 +29,8 @@ BOOL CTrayIcon::NotifyIcon(DWORD operation, HICON icon, const char* tip) {
     if (len > max) {
       len = 0;
       while (tip[len] != '\0') {
-        const std::size_t step = IsDBCSLeadByte(static_cast<BYTE>(tip[len])) && tip[len + 1] ? 2 : 1;
+        const std::size_t step =
+            IsDBCSLeadByte(static_cast<BYTE>(tip[len])) && tip[len + 1] ? 2 : 1;
         if (len + step > max) break;
         len += step;
       }
@@ -46,7 +47,9 @@ BOOL CTrayIcon::NotifyIcon(DWORD operation, HICON icon, UINT tip_string_id) {
   return NotifyIcon(operation, icon, tip.c_str());
 }
 
-bool CTrayIcon::CreateTrayWnd() { return CreateHidden(WS_EX_TOOLWINDOW, "TrayIconHandler"); }
+bool CTrayIcon::CreateTrayWnd() {
+  return CreateHidden(WS_EX_TOOLWINDOW, "TrayIconHandler");
+}
 
 LRESULT CTrayIcon::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
@@ -74,10 +77,16 @@ void CTrayIcon::SetClickTimer(std::uint32_t period_ms) {
   SetTimer(hwnd(), kClickTimerId, period_ms, nullptr);
 }
 
-void CTrayIcon::KillClickTimer() { KillTimer(hwnd(), kClickTimerId); }
+void CTrayIcon::KillClickTimer() {
+  KillTimer(hwnd(), kClickTimerId);
+}
 
-void CTrayIcon::PostToSelf(std::uint32_t message) { PostMessageA(hwnd(), message, 0, 0); }
+void CTrayIcon::PostToSelf(std::uint32_t message) {
+  PostMessageA(hwnd(), message, 0, 0);
+}
 
-std::uint32_t CTrayIcon::DoubleClickTimeMs() const { return GetDoubleClickTime(); }
+std::uint32_t CTrayIcon::DoubleClickTimeMs() const {
+  return GetDoubleClickTime();
+}
 
 }  // namespace dozerin

@@ -61,8 +61,7 @@ void Observer::Pass() {
     return;
   }
   if (settings_.mouse_cap != 0) CheckMouse();
-  if (!settings_.process_names.empty() &&
-      sources_.WatchedProcessRunning(settings_.process_names)) {
+  if (!settings_.process_names.empty() && sources_.WatchedProcessRunning(settings_.process_names)) {
     platform_.Post(SET_BUSY, KIND_PROCESS);
     return;
   }

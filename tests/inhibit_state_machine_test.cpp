@@ -74,11 +74,17 @@ TEST_F(InhibitTest, TransitionTable) {
        {{SET_BUSY | SET_MARGIN, 1}},
        SET_IDLE,
        {STATE_MARGIN, STATE_MARGIN, STATE_IDLE}},
-      {"busy, idle event, countdown used up", 1, {{SET_BUSY | SET_MARGIN, 2}}, SET_IDLE,
+      {"busy, idle event, countdown used up",
+       1,
+       {{SET_BUSY | SET_MARGIN, 2}},
+       SET_IDLE,
        {STATE_IDLE}},
       {"busy without margin falls straight to idle", 5, {{SET_BUSY, 2}}, SET_IDLE, {STATE_IDLE}},
       {"margin, busy event", 3, {{SET_MARGIN, 1}}, SET_BUSY, {STATE_BUSY}},
-      {"margin, margin event reloads", 2, {{SET_MARGIN, 1}}, SET_MARGIN,
+      {"margin, margin event reloads",
+       2,
+       {{SET_MARGIN, 1}},
+       SET_MARGIN,
        {STATE_MARGIN, STATE_MARGIN, STATE_IDLE}},
       {"idle and busy together make busy", 0, {}, SET_IDLE | SET_BUSY, {STATE_BUSY}},
       {"neither idle nor busy keeps the state", 0, {{SET_BUSY, 1}}, 0x0100, {STATE_BUSY}},
@@ -113,10 +119,10 @@ TEST_F(InhibitTest, MouseMarginOfNTicks) {
   EXPECT_EQ(platform_.Take(), (Calls{"LOG Event KIND_MOUSE", "LOG Set STATE_MARGIN"}));
   EXPECT_EQ(machine_.stored_state(), STATE_IDLE);
   EXPECT_EQ(Ticks(4), (std::vector<int>{1, 1, 1, 0}));
-  EXPECT_EQ(platform_.Take(), (Calls{"WAKE", "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED", "ICON 1",
-                                     "WAKE", "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED",
-                                     "WAKE", "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED",
-                                     "WAKE", "ICON 0"}));
+  EXPECT_EQ(platform_.Take(),
+            (Calls{"WAKE", "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED", "ICON 1", "WAKE",
+                   "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED", "WAKE", "ES 0x00000001",
+                   "LOG Set ES_SYSTEM_REQUIRED", "WAKE", "ICON 0"}));
 }
 
 TEST_F(InhibitTest, ProcessorLoadThenQuietWithAwayMode) {
@@ -135,9 +141,9 @@ TEST_F(InhibitTest, ProcessorLoadThenQuietWithAwayMode) {
   machine_.OnActivityEvent(SET_IDLE, 0);
   EXPECT_EQ(platform_.Take(), Calls{});
   EXPECT_EQ(Ticks(2), (std::vector<int>{STATE_MARGIN, STATE_IDLE}));
-  EXPECT_EQ(platform_.Take(), (Calls{"WAKE", "ES 0x80000000", "LOG Set ES_CONTINUOUS",
-                                     "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED", "ICON 1",
-                                     "WAKE", "ICON 0"}));
+  EXPECT_EQ(platform_.Take(),
+            (Calls{"WAKE", "ES 0x80000000", "LOG Set ES_CONTINUOUS", "ES 0x00000001",
+                   "LOG Set ES_SYSTEM_REQUIRED", "ICON 1", "WAKE", "ICON 0"}));
   EXPECT_FALSE(machine_.away_mode_held());
 }
 
@@ -178,8 +184,8 @@ TEST_F(InhibitTest, NegativeMaxMarginIsAMarginThatDoesNotEnd) {
 }
 
 TEST_F(InhibitTest, KindLinesInFixedOrderOnlyWhenLogging) {
-  machine_.OnActivityEvent(SET_BUSY, KIND_MOUSE | KIND_CPU | KIND_WINDOW | KIND_NETWORK |
-                                         KIND_PROCESS | 0x80);
+  machine_.OnActivityEvent(
+      SET_BUSY, KIND_MOUSE | KIND_CPU | KIND_WINDOW | KIND_NETWORK | KIND_PROCESS | 0x80);
   EXPECT_EQ(platform_.Take(),
             (Calls{"LOG Event KIND_CPU", "LOG Event KIND_NETWORK", "LOG Event KIND_PROCESS",
                    "LOG Event KIND_WINDOW", "LOG Event KIND_MOUSE", "LOG Set STATE_BUSY"}));
@@ -191,7 +197,8 @@ TEST_F(InhibitTest, KindLinesInFixedOrderOnlyWhenLogging) {
 TEST_F(InhibitTest, FailedLogWriteEndsTheHandler) {
   Configure(4, true);
   platform_.fail_log_at = "Set STATE_BUSY";
-  EXPECT_EQ(machine_.OnActivityEvent(SET_BUSY | SET_MARGIN, KIND_NETWORK), FileError::kAccessDenied);
+  EXPECT_EQ(machine_.OnActivityEvent(SET_BUSY | SET_MARGIN, KIND_NETWORK),
+            FileError::kAccessDenied);
   EXPECT_EQ(machine_.stored_state(), STATE_BUSY);
   EXPECT_EQ(machine_.margin_countdown(), 0u);  // the margin step was skipped
 

@@ -121,8 +121,7 @@ TEST_F(ObserverTest, MouseAnchorRule) {
       {120, 80, {kIdle}},           // 20 pixels along both axes: not yet
       {121, 100, {kMouse, kIdle}},  // 21: reported, mouse first; the anchor moves here
       {100, 100, {kMouse, kIdle}},  // 21 back
-      {100, 79, {kMouse, kIdle}},
-      {100, 79, {kIdle}},
+      {100, 79, {kMouse, kIdle}},  {100, 79, {kIdle}},
   };
   for (const Step& step : steps) {
     sources_.cx = step.x;
@@ -276,7 +275,8 @@ TEST_F(RunWorkerTest, AStopDuringAPassLetsThatPassPostFirst) {
     if (++passes == 2) sources_.cx += 50;  // the third pass sees a move
   };
   platform_.on_post = [&] {
-    if (platform_.posts.size() == 3) platform_.running = false;  // stop asked after the mouse report
+    if (platform_.posts.size() == 3)
+      platform_.running = false;  // stop asked after the mouse report
   };
   Run();
   EXPECT_EQ(platform_.posts, (Reports{kIdle, kIdle, kMouse, kIdle}));

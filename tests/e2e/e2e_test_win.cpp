@@ -1,0 +1,237 @@
+// End-to-end tests of dozerin.exe under Wine and Xvfb: the real program in a scratch folder,
+// driven through its window messages, the mouse and its tray menu, checked by its log, its exit
+// code and the screen.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "control/vocabulary.h"
+#include "tests/e2e/driver_win.h"
+
+namespace dozerin::e2e {
+namespace {
+
+using Lines = std::vector<std::string>;
+using namespace std::chrono_literals;
+
+constexpr Hue kCyan = Hue::kCyan;
+constexpr Hue kYellow = Hue::kYellow;
+constexpr Hue kRed = Hue::kRed;
+
+LRESULT Send(HWND w, UINT message, WPARAM wparam, LPARAM lparam) {
+  DWORD_PTR result = 0;
+  SendMessageTimeoutA(w, message, wparam, lparam, SMTO_NORMAL, 5000, &result);
+  return static_cast<LRESULT>(result);
+}
+
+bool AwayModeCapable() {
+  OSVERSIONINFOA v = {};
+  v.dwOSVersionInfoSize = sizeof v;
+  return GetVersionExA(&v) && v.dwMajorVersion >= 6;
+}
+
+// Stops the program's worker with a suspend notification, so that from now on only the test's own
+// events move the state. A report the worker posted just before it stopped is let through first.
+void StopWorker(HWND w) {
+  Send(w, WM_POWERBROADCAST, kPbtSuspend, 0);
+  std::this_thread::sleep_for(500ms);
+}
+
+// Closes the program through its menu command; returns the exit code.
+DWORD Close(Program& p, HWND w) {
+  PostMessageA(w, WM_COMMAND, ID_APP_EXIT, 0);
+  return p.WaitForExit();
+}
+
+TEST(Startup, HiddenWindowWithTheTitleAndACleanExit) {
+  Installation inst("[GENERAL]\r\nLog=1\r\n");
+  Program p(inst.exe());
+  ASSERT_TRUE(p.started());
+  HWND w = p.WaitForWindow();
+  ASSERT_NE(w, nullptr);
+  EXPECT_FALSE(IsWindowVisible(w));
+  EXPECT_TRUE(GetWindowLongA(w, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+  ASSERT_TRUE(WaitForLogLine(inst.log(), "Start WorkThread!!"));
+  EXPECT_EQ(Close(p, w), 0u);
+  EXPECT_EQ(EventLines(inst.log()), (Lines{"Start WorkThread!!", "Finish WorkThread!!"}));
+}
+
+TEST(Startup, NoLogFileWithoutLogOn) {
+  Installation inst("[GENERAL]\r\nMaxMargin=3\r\n");
+  Program p(inst.exe());
+  HWND w = p.WaitForWindow();
+  ASSERT_NE(w, nullptr);
+  Send(w, WM_ACTIVITY_EVENT, SET_BUSY | SET_MARGIN, KIND_CPU);
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(Close(p, w), 0u);
+  EXPECT_EQ(GetFileAttributesA(inst.log().c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(Startup, SecondStartEndsAtOnceAndWritesNothing) {
+  Installation inst("[GENERAL]\r\nLog=1\r\n");
+  Program first(inst.exe());
+  HWND w = first.WaitForWindow();
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(WaitForLogLine(inst.log(), "Start WorkThread!!"));
+  Program second(inst.exe());
+  ASSERT_TRUE(second.started());
+  EXPECT_EQ(second.WaitForExit(), 0u);
+  EXPECT_TRUE(first.Running());
+  EXPECT_EQ(FindWindowOf(second.pid(), "Dozerin"), nullptr);
+  EXPECT_EQ(EventLines(inst.log()), Lines{"Start WorkThread!!"});
+  EXPECT_EQ(Close(first, w), 0u);
+}
+
+TEST(Startup, RenamedCopyRunsBesideWithItsOwnFiles) {
+  Installation inst("[GENERAL]\r\nLog=1\r\n");
+  inst.AddCopy("other.exe", "[GENERAL]\r\nLog=1\r\n");
+  Program a(inst.exe());
+  Program b(inst.Path("other.exe"));
+  HWND wa = a.WaitForWindow();
+  HWND wb = b.WaitForWindow();
+  ASSERT_NE(wa, nullptr);
+  ASSERT_NE(wb, nullptr);
+  EXPECT_NE(wa, wb);
+  ASSERT_TRUE(WaitForLogLine(inst.Path("other.log"), "Start WorkThread!!"));
+  EXPECT_EQ(Close(b, wb), 0u);
+  EXPECT_TRUE(a.Running());
+  EXPECT_EQ(EventLines(inst.Path("other.log")),
+            (Lines{"Start WorkThread!!", "Finish WorkThread!!"}));
+  EXPECT_EQ(EventLines(inst.log()), Lines{"Start WorkThread!!"});
+  EXPECT_EQ(Close(a, wa), 0u);
+}
+
+TEST(Power, SuspendQueryIsRefusedOnlyWhileBusy) {
+  Installation inst("[GENERAL]\r\nLog=1\r\nMaxMargin=30\r\n");
+  Program p(inst.exe());
+  HWND w = p.WaitForWindow();
+  ASSERT_NE(w, nullptr);
+  // Without a worker no idle report can come between the event and the query.
+  StopWorker(w);
+  EXPECT_EQ(Send(w, WM_POWERBROADCAST, kPbtQuerySuspend, 0), 0);
+  Send(w, WM_ACTIVITY_EVENT, SET_MARGIN, KIND_MOUSE);
+  EXPECT_EQ(Send(w, WM_POWERBROADCAST, kPbtQuerySuspend, 0), 0);  // a margin does not refuse
+  Send(w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_PROCESS);
+  EXPECT_EQ(static_cast<DWORD>(Send(w, WM_POWERBROADCAST, kPbtQuerySuspend, 0)),
+            kBroadcastQueryDeny);
+  Send(w, WM_ACTIVITY_EVENT, SET_IDLE, 0);
+  EXPECT_EQ(Send(w, WM_POWERBROADCAST, kPbtQuerySuspend, 0), 0);
+  EXPECT_EQ(Close(p, w), 0u);
+}
+
+TEST(Power, SuspendStopsTheWorkerAndTwoResumesStartItOnce) {
+  Installation inst("[GENERAL]\r\nLog=1\r\nMaxMargin=2\r\nSetMarginOnWakeup=1\r\n");
+  Program p(inst.exe());
+  HWND w = p.WaitForWindow();
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(WaitForLogLine(inst.log(), "Start WorkThread!!"));
+  Send(w, WM_POWERBROADCAST, kPbtSuspend, 0);
+  Send(w, WM_POWERBROADCAST, kPbtResumeAutomatic, 0);
+  Send(w, WM_POWERBROADCAST, kPbtResumeSuspend, 0);
+  // Each notification starts a margin of its own.
+  EXPECT_EQ(EventLines(inst.log()),
+            (Lines{"Start WorkThread!!", "Finish WorkThread!!", "Start WorkThread!!",
+                   "Set STATE_MARGIN", "Set STATE_MARGIN"}));
+  ASSERT_TRUE(WaitForLogLine(inst.log(), "Set ES_SYSTEM_REQUIRED"));
+  EXPECT_EQ(Close(p, w), 0u);
+}
+
+TEST(Events, ActivityEventsAndTicksWriteTheirLinesInOrder) {
+  Installation inst("[GENERAL]\r\nLog=1\r\nMaxMargin=2\r\nBusyDisplay=1\r\n");
+  Program p(inst.exe());
+  HWND w = p.WaitForWindow();
+  ASSERT_NE(w, nullptr);
+  StopWorker(w);
+  Send(w, WM_ACTIVITY_EVENT, SET_BUSY | SET_MARGIN, KIND_NETWORK);
+  ASSERT_TRUE(WaitForLogLine(inst.log(), "Set ES_DISPLAY_REQUIRED"));
+  Send(w, WM_ACTIVITY_EVENT, SET_IDLE, 0);
+  ASSERT_TRUE(WaitForLogLine(inst.log(), "Set ES_DISPLAY_REQUIRED", 2));
+  std::this_thread::sleep_for(2500ms);  // the margin is over: nothing more is requested
+  Lines expected = {"Start WorkThread!!", "Finish WorkThread!!", "Event KIND_NETWORK",
+                    "Set STATE_BUSY", "Set STATE_MARGIN"};
+  if (AwayModeCapable()) expected.push_back("Set Enable ES_AWAYMODE_REQUIRED|ES_CONTINUOUS");
+  expected.insert(expected.end(), {"Set ES_SYSTEM_REQUIRED", "Set ES_DISPLAY_REQUIRED"});
+  if (AwayModeCapable()) expected.push_back("Set ES_CONTINUOUS");
+  expected.insert(expected.end(), {"Set ES_SYSTEM_REQUIRED", "Set ES_DISPLAY_REQUIRED"});
+  EXPECT_EQ(LogLines(inst.log()), expected);
+  EXPECT_EQ(Close(p, w), 0u);
+}
+
+TEST(Mouse, CursorMovedMoreThan20PixelsStartsAMargin) {
+  SetCursorPos(300, 300);
+  Installation inst("[GENERAL]\r\nLog=1\r\nMouseCap=1\r\nMaxMargin=3\r\n");
+  Program p(inst.exe());
+  HWND w = p.WaitForWindow();
+  ASSERT_NE(w, nullptr);
+  std::this_thread::sleep_for(1500ms);  // the first passes set the anchor
+  SetCursorPos(320, 280);               // 20 pixels: not yet
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_EQ(EventLines(inst.log()), Lines{"Start WorkThread!!"});
+  SetCursorPos(321, 300);
+  ASSERT_TRUE(WaitForLogLine(inst.log(), "Set ES_SYSTEM_REQUIRED"));
+  EXPECT_EQ(EventLines(inst.log()),
+            (Lines{"Start WorkThread!!", "Event KIND_MOUSE", "Set STATE_MARGIN"}));
+  EXPECT_EQ(Close(p, w), 0u);
+}
+
+TEST(Tray, IconShowsEachStateAndTheMenuClosesTheProgram) {
+  Installation inst("[GENERAL]\r\nLog=1\r\nMaxMargin=600\r\n");
+  Program p(inst.exe());
+  HWND w = p.WaitForWindow();
+  ASSERT_NE(w, nullptr);
+  StopWorker(w);
+  const bool shown_tray_idle = WaitUntil([] { return CountTrayPixels(kCyan) > 3; });
+  SaveScreenshot("tray_idle");
+  ASSERT_TRUE(shown_tray_idle) << "no idle icon";
+
+  Send(w, WM_ACTIVITY_EVENT, SET_MARGIN, KIND_MOUSE);
+  const bool shown_tray_margin = WaitUntil([] { return CountTrayPixels(kYellow) > 3; });
+  SaveScreenshot("tray_margin");
+  ASSERT_TRUE(shown_tray_margin) << "no margin icon";
+  EXPECT_EQ(CountTrayPixels(kCyan), 0);
+
+  Send(w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_WINDOW);
+  const bool shown_tray_busy = WaitUntil([] { return CountTrayPixels(kRed) > 3; });
+  SaveScreenshot("tray_busy");
+  ASSERT_TRUE(shown_tray_busy) << "no busy icon";
+  EXPECT_EQ(CountTrayPixels(kYellow), 0);
+
+  // A right click on the icon opens the menu; its close item ends the program, which stops its
+  // worker on the way out.
+  Send(w, WM_POWERBROADCAST, kPbtResumeSuspend, 0);
+  PostMessageA(w, WM_TRAY_NOTIFY, kTrayIconId, kWmRButtonUp);
+  HWND menu = nullptr;
+  ASSERT_TRUE(WaitUntil([&] {
+    menu = FindWindowOf(p.pid(), nullptr, "#32768");
+    return menu != nullptr && IsWindowVisible(menu);
+  })) << "no menu";
+  std::this_thread::sleep_for(300ms);
+  SaveScreenshot("tray_menu");
+  PostMessageA(menu, WM_KEYDOWN, 'X', 0);
+  PostMessageA(menu, WM_CHAR, 'x', 0);
+  EXPECT_EQ(p.WaitForExit(), 0u);
+  EXPECT_EQ(EventLines(inst.log()).back(), "Finish WorkThread!!");
+  // The icon is gone with the program.
+  EXPECT_TRUE(WaitUntil([] { return CountTrayPixels(kRed) == 0; }));
+  SaveScreenshot("tray_after_exit");
+}
+
+}  // namespace
+}  // namespace dozerin::e2e
+
+int main(int argc, char** argv) {
+  ::testing::InitGoogleTest(&argc, argv);
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg.rfind("--dozerin=", 0) == 0) dozerin::e2e::g_dozerin_exe = arg.substr(10);
+    if (arg.rfind("--shots=", 0) == 0) dozerin::e2e::g_shots_dir = arg.substr(8);
+  }
+  if (dozerin::e2e::g_dozerin_exe.empty()) {
+    std::fprintf(stderr, "usage: e2e_tests --dozerin=<path of dozerin.exe> [--shots=<folder>]\n");
+    return 2;
+  }
+  return RUN_ALL_TESTS();
+}
