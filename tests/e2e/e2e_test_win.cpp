@@ -177,6 +177,51 @@ TEST(Mouse, CursorMovedMoreThan20PixelsStartsAMargin) {
   EXPECT_EQ(Close(p, w), 0u);
 }
 
+// A UTF-8 text in the ANSI code page, as the program shows it.
+std::string Acp(const char* utf8) {
+  wchar_t wide[512];
+  char narrow[1024];
+  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 512);
+  WideCharToMultiByte(CP_ACP, 0, wide, n, narrow, sizeof narrow, nullptr, nullptr);
+  return narrow;
+}
+
+TEST(Log, FailedWriteShowsTheFileErrorAndTheProgramGoesOn) {
+  Installation inst("[GENERAL]\r\nLog=1\r\n");
+  Program p(inst.exe());
+  HWND w = p.WaitForWindow();
+  ASSERT_NE(w, nullptr);
+  StopWorker(w);
+  // Another writer holds the log: the next entry fails with a sharing violation.
+  HANDLE other = CreateFileA(inst.log().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  PostMessageA(w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_CPU);
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitUntil([&] {
+    return (box = FindWindowOf(p.pid(), "Dozerin", "#32770")) != nullptr;
+  })) << "no message box";
+  char text[1024] = {};
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  EXPECT_EQ(std::string(text), inst.log() + Acp(" へのアクセス中に共有違反が発生しました。"));
+  std::this_thread::sleep_for(500ms);  // let it paint
+  SaveScreenshot("log_sharing_violation");
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitUntil([&] { return FindWindowOf(p.pid(), "Dozerin", "#32770") == nullptr; }));
+  CloseHandle(other);
+  // The handler ended early: the state did not change. The program runs on, icon and all.
+  EXPECT_EQ(Send(w, WM_POWERBROADCAST, kPbtQuerySuspend, 0), 0);
+  EXPECT_TRUE(p.Running());
+  EXPECT_GT(CountTrayPixels(kCyan), 3);
+  // The next entry tries again.
+  Send(w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_CPU);
+  EXPECT_EQ(static_cast<DWORD>(Send(w, WM_POWERBROADCAST, kPbtQuerySuspend, 0)),
+            kBroadcastQueryDeny);
+  EXPECT_EQ(EventLines(inst.log()), (Lines{"Start WorkThread!!", "Finish WorkThread!!",
+                                           "Event KIND_CPU", "Set STATE_BUSY"}));
+  EXPECT_EQ(Close(p, w), 0u);
+}
+
 TEST(Tray, IconShowsEachStateAndTheMenuClosesTheProgram) {
   Installation inst("[GENERAL]\r\nLog=1\r\nMaxMargin=600\r\n");
   Program p(inst.exe());
