@@ -6,6 +6,7 @@
 
 #include "control/vocabulary.h"
 #include "control/worker_control_win.h"
+#include "monitor/watch_sources_win.h"
 #include "monitor/worker.h"
 #include "settings/settings_store.h"
 
@@ -41,9 +42,16 @@ class Win32Sources : public ActivitySources {
     *y = p.y;
     return true;
   }
-  // The process and window watches are not built yet: they find nothing.
-  bool WatchedProcessRunning(const std::vector<std::string>&) override { return false; }
-  bool WatchedWindowExists(const std::vector<std::string>&) override { return false; }
+  bool WatchedProcessRunning(const std::vector<std::string>& names) override {
+    return dozerin::WatchedProcessRunning(processes_, names);
+  }
+  bool WatchedWindowExists(const std::vector<std::string>& patterns) override {
+    return dozerin::WatchedWindowExists(windows_, patterns);
+  }
+
+ private:
+  ToolhelpProcesses processes_;
+  DesktopWindows windows_;
 };
 
 // The counter readers are not built yet: a reader opens and never has a fresh reading, so its

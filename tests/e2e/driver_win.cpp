@@ -11,6 +11,13 @@ namespace dozerin::e2e {
 std::string g_dozerin_exe;
 std::string g_shots_dir;
 
+std::string BesideDriver(const std::string& name) {
+  char path[MAX_PATH * 4] = {};
+  GetModuleFileNameA(nullptr, path, sizeof path);
+  std::string folder = path;
+  return folder.substr(0, folder.rfind('\\') + 1) + name;
+}
+
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   const auto end = std::chrono::steady_clock::now() + timeout;
   for (;;) {
@@ -109,8 +116,11 @@ Program::Program(const std::string& exe_path) {
 Program::~Program() {
   if (process_ == nullptr) return;
   if (Running()) {
-    if (HWND w = FindWindowOf(pid_, "Dozerin")) PostMessageA(w, WM_COMMAND, 8, 0);
-    if (WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) TerminateProcess(process_, 99);
+    HWND w = FindWindowOf(pid_, "Dozerin");
+    if (w != nullptr) PostMessageA(w, WM_COMMAND, 8, 0);
+    if (w == nullptr || WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) {
+      TerminateProcess(process_, 99);
+    }
     WaitForSingleObject(process_, 5000);
   }
   CloseHandle(process_);

@@ -15,6 +15,9 @@ namespace dozerin::e2e {
 extern std::string g_dozerin_exe;
 extern std::string g_shots_dir;
 
+// Path of a program built beside the driver (such as the helper watchme.exe).
+std::string BesideDriver(const std::string& name);
+
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 

@@ -222,6 +222,74 @@ TEST(Log, FailedWriteShowsTheFileErrorAndTheProgramGoesOn) {
   EXPECT_EQ(Close(p, w), 0u);
 }
 
+// The helper's window title, as the program reads it, and the INI text that names the helper.
+const char kHelperTitleUtf8[] = "Watch Me ウォッチ";
+
+bool Refused(HWND w) {
+  return static_cast<DWORD>(Send(w, WM_POWERBROADCAST, kPbtQuerySuspend, 0)) == kBroadcastQueryDeny;
+}
+
+TEST(Watches, RunningWatchedProcessKeepsBusyUntilItEnds) {
+  Installation inst("[GENERAL]\r\nLog=1\r\n[PROCESS]\r\n0=other.exe\r\n1=WatchMe.EXE\r\n");
+  Program p(inst.exe());
+  HWND w = p.WaitForWindow();
+  ASSERT_NE(w, nullptr);
+  std::this_thread::sleep_for(1500ms);
+  EXPECT_FALSE(Refused(w));
+  {
+    Program helper(BesideDriver("watchme.exe"));
+    ASSERT_TRUE(helper.started());
+    ASSERT_TRUE(WaitForLogLine(inst.log(), "Event KIND_PROCESS"));
+    EXPECT_TRUE(WaitUntil([&] { return Refused(w); }));
+  }  // the helper ends here
+  EXPECT_TRUE(WaitUntil([&] { return !Refused(w); })) << "the state did not fall back";
+  EXPECT_EQ(Close(p, w), 0u);
+}
+
+TEST(Watches, WindowWithAMatchingTitleKeepsBusyUntilItCloses) {
+  Installation inst(
+      Acp("[GENERAL]\r\nLog=1\r\n[WINDOW]\r\n0=nothing like it\r\n1=*me ウォッチ\r\n"));
+  Program p(inst.exe());
+  HWND w = p.WaitForWindow();
+  ASSERT_NE(w, nullptr);
+  {
+    Program helper(BesideDriver("watchme.exe"));
+    HWND shown = nullptr;
+    ASSERT_TRUE(WaitUntil([&] {
+      return (shown = FindWindowOf(helper.pid(), Acp(kHelperTitleUtf8).c_str())) != nullptr;
+    }));
+    ASSERT_TRUE(WaitForLogLine(inst.log(), "Event KIND_WINDOW"));
+    EXPECT_TRUE(WaitUntil([&] { return Refused(w); }));
+    PostMessageA(shown, WM_CLOSE, 0, 0);
+    EXPECT_EQ(helper.WaitForExit(), 0u);
+  }
+  EXPECT_TRUE(WaitUntil([&] { return !Refused(w); })) << "the state did not fall back";
+  EXPECT_EQ(Close(p, w), 0u);
+}
+
+TEST(Watches, APatternForTheProgramsOwnTitleFindsItsHiddenWindow) {
+  Installation inst("[GENERAL]\r\nLog=1\r\n[WINDOW]\r\n0=dozer?n\r\n");
+  Program p(inst.exe());
+  HWND w = p.WaitForWindow();
+  ASSERT_NE(w, nullptr);
+  ASSERT_TRUE(WaitForLogLine(inst.log(), "Event KIND_WINDOW", 2));
+  EXPECT_TRUE(Refused(w));
+  EXPECT_EQ(Close(p, w), 0u);
+}
+
+TEST(Watches, WithBothPresentOnlyTheProcessIsReported) {
+  Installation inst(
+      Acp("[GENERAL]\r\nLog=1\r\n[PROCESS]\r\n0=watchme.exe\r\n"
+          "[WINDOW]\r\n0=Watch Me ウォッチ\r\n"));
+  Program p(inst.exe());
+  HWND w = p.WaitForWindow();
+  ASSERT_NE(w, nullptr);
+  Program helper(BesideDriver("watchme.exe"));
+  ASSERT_TRUE(WaitForLogLine(inst.log(), "Event KIND_PROCESS", 3));
+  for (const std::string& line : EventLines(inst.log())) EXPECT_NE(line, "Event KIND_WINDOW");
+  EXPECT_EQ(Close(p, w), 0u);
+}
+
 TEST(Tray, IconShowsEachStateAndTheMenuClosesTheProgram) {
   Installation inst("[GENERAL]\r\nLog=1\r\nMaxMargin=600\r\n");
   Program p(inst.exe());

@@ -1,0 +1,64 @@
+#include "monitor/watch_sources_win.h"
+
+#include <windows.h>
+// windows.h first: tlhelp32.h relies on its types.
+#include <tlhelp32.h>
+
+#include <cstring>
+
+#include "app/framework_win.h"
+
+namespace dozerin {
+namespace {
+
+// A title longer than this is read only up to here; a window of another program could otherwise
+// make the worker take in any amount of memory.
+constexpr int kMaxTitleBytes = 4 << 20;
+// A walk that meets more windows than this stops: the Z order can change under a walk, and a walk
+// that comes round again must still end.
+constexpr int kMaxWindows = 100000;
+
+}  // namespace
+
+bool ToolhelpProcesses::ForEachProcessName(
+    const std::function<bool(std::string_view name)>& visit) {
+  // The snapshot is closed on every path by its owner.
+  win::UniqueHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+  if (!snapshot) return false;
+  PROCESSENTRY32 entry;
+  std::memset(&entry, 0, sizeof entry);
+  entry.dwSize = sizeof entry;  // this build's own record size
+  for (BOOL more = Process32First(snapshot.get(), &entry); more;
+       more = Process32Next(snapshot.get(), &entry)) {
+    const std::size_t len = strnlen(entry.szExeFile, sizeof entry.szExeFile);
+    if (visit(std::string_view(entry.szExeFile, len))) break;
+    std::memset(&entry, 0, sizeof entry);
+    entry.dwSize = sizeof entry;
+  }
+  return true;
+}
+
+std::vector<TopLevelWindow> DesktopWindows::TopLevelWindows() {
+  std::vector<TopLevelWindow> windows;
+  std::string title;
+  int count = 0;
+  for (HWND w = GetTopWindow(nullptr); w != nullptr && count < kMaxWindows;
+       w = GetWindow(w, GW_HWNDNEXT), ++count) {
+    TopLevelWindow entry;
+    const int length = GetWindowTextLengthA(w);
+    if (length > 0) {
+      const int room = (length < kMaxTitleBytes ? length : kMaxTitleBytes) + 1;
+      title.assign(static_cast<std::size_t>(room), '\0');
+      const int got = GetWindowTextA(w, title.data(), room);
+      entry.title.assign(title.data(), got > 0 ? static_cast<std::size_t>(got) : 0);
+    }
+    char class_name[100] = {};
+    const int class_length = GetClassNameA(w, class_name, sizeof class_name);
+    if (class_length > 0)
+      entry.class_name.assign(class_name, static_cast<std::size_t>(class_length));
+    windows.push_back(std::move(entry));
+  }
+  return windows;
+}
+
+}  // namespace dozerin

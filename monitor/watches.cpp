@@ -1,0 +1,46 @@
+#include "monitor/watches.h"
+
+#include "app/text.h"
+#include "monitor/wildcard.h"
+
+namespace dozerin {
+
+bool WatchedProcessRunning(ProcessSource& processes, const std::vector<std::string>& upper_names) {
+  bool hit = false;
+  processes.ForEachProcessName([&](std::string_view name) {
+    const std::string upper = text::ToUpper(name);
+    for (const std::string& watched : upper_names) {
+      if (upper == watched) return hit = true;
+    }
+    return false;
+  });
+  return hit;
+}
+
+std::ptrdiff_t FindMatchingWindow(const std::vector<TopLevelWindow>& upper_windows,
+                                  std::string_view title_pattern, std::string_view class_pattern) {
+  if (title_pattern.empty()) title_pattern = "*";
+  if (class_pattern.empty()) class_pattern = "*";
+  for (std::size_t i = 0; i < upper_windows.size(); ++i) {
+    const TopLevelWindow& w = upper_windows[i];
+    if (w.title.empty() && w.class_name.empty()) continue;  // vanished during the walk
+    if (WildcardMatch(w.title, title_pattern) && WildcardMatch(w.class_name, class_pattern)) {
+      return static_cast<std::ptrdiff_t>(i);
+    }
+  }
+  return -1;
+}
+
+bool WatchedWindowExists(WindowSource& windows, const std::vector<std::string>& upper_patterns) {
+  std::vector<TopLevelWindow> list = windows.TopLevelWindows();
+  for (TopLevelWindow& w : list) {
+    w.title = text::ToUpper(w.title);
+    w.class_name = text::ToUpper(w.class_name);
+  }
+  for (const std::string& pattern : upper_patterns) {
+    if (FindMatchingWindow(list, pattern, "*") >= 0) return true;
+  }
+  return false;
+}
+
+}  // namespace dozerin
