@@ -13,6 +13,15 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
   return ToUpper(a) == ToUpper(b);
 }
 
+bool Contains(std::string_view haystack, std::string_view needle) {
+  if (needle.empty()) return true;
+  for (std::size_t pos = 0; pos + needle.size() <= haystack.size();
+       pos += CharSize(haystack, pos)) {
+    if (haystack.compare(pos, needle.size(), needle) == 0) return true;
+  }
+  return false;
+}
+
 std::size_t FittingPrefix(std::string_view s, std::size_t max_bytes) {
   if (s.size() <= max_bytes) return s.size();
   std::size_t pos = 0;

@@ -23,6 +23,13 @@ std::string ToUpper(std::string_view s);
 // True when a and b are equal once both are upper-cased: whole strings, whole characters.
 bool EqualNoCase(std::string_view a, std::string_view b);
 
+// True when needle occurs in haystack starting on a character boundary (exact bytes).
+bool Contains(std::string_view haystack, std::string_view needle);
+
+// UTF-16 text (such as names the system hands over in wide form) in the program's text form;
+// characters the code page lacks become its default character.
+std::string FromUtf16(std::u16string_view wide);
+
 // Length of the longest prefix of s that has at most max_bytes bytes and ends on a character
 // boundary.
 std::size_t FittingPrefix(std::string_view s, std::size_t max_bytes);

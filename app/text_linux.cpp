@@ -87,6 +87,23 @@ std::size_t CharSize(std::string_view s, std::size_t pos) {
   return size == 0 ? 1 : size;
 }
 
+std::string FromUtf16(std::u16string_view wide) {
+  std::string out;
+  out.reserve(wide.size());
+  for (std::size_t i = 0; i < wide.size(); ++i) {
+    char32_t cp = wide[i];
+    if (cp >= 0xD800 && cp <= 0xDBFF && i + 1 < wide.size() && wide[i + 1] >= 0xDC00 &&
+        wide[i + 1] <= 0xDFFF) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (wide[i + 1] - 0xDC00);
+      ++i;
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      cp = 0xFFFD;  // a lone surrogate
+    }
+    Encode(cp, &out);
+  }
+  return out;
+}
+
 std::string ToUpper(std::string_view s) {
   std::string out;
   out.reserve(s.size());

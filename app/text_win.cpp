@@ -13,6 +13,20 @@ std::size_t CharSize(std::string_view s, std::size_t pos) {
   return 1;
 }
 
+std::string FromUtf16(std::u16string_view wide) {
+  if (wide.empty() || wide.size() > static_cast<std::size_t>(std::numeric_limits<int>::max() / 4)) {
+    return {};
+  }
+  const auto* data = reinterpret_cast<const wchar_t*>(wide.data());
+  const int length = static_cast<int>(wide.size());
+  const int bytes =
+      WideCharToMultiByte(CP_THREAD_ACP, 0, data, length, nullptr, 0, nullptr, nullptr);
+  if (bytes <= 0) return {};
+  std::string out(static_cast<std::size_t>(bytes), '\0');
+  WideCharToMultiByte(CP_THREAD_ACP, 0, data, length, out.data(), bytes, nullptr, nullptr);
+  return out;
+}
+
 std::string ToUpper(std::string_view s) {
   std::string out(s);
   // CharUpperBuffA takes a 32-bit length; a longer string is upper-cased piece by piece, each

@@ -6,8 +6,10 @@
 
 #include "control/vocabulary.h"
 #include "control/worker_control_win.h"
+#include "monitor/load_sampling.h"
 #include "monitor/watch_sources_win.h"
 #include "monitor/worker.h"
+#include "perf/perf_registry_win.h"
 #include "settings/settings_store.h"
 
 namespace dozerin {
@@ -54,22 +56,15 @@ class Win32Sources : public ActivitySources {
   DesktopWindows windows_;
 };
 
-// The counter readers are not built yet: a reader opens and never has a fresh reading, so its
-// average stays 0 and its test never fires.
-class NoLoadReading : public LoadProbe {
- public:
-  bool Open() override { return true; }
-  std::optional<std::uint32_t> Sample() override { return std::nullopt; }
-};
-
 // Everything the thread owns; deleted by the thread when it ends.
 struct WorkThreadObject {
   explicit WorkThreadObject(const SettingsStore& s) : store(s), platform(SharedWorkerControl()) {}
   SettingsStore store;  // a copy: the worker never touches the main thread's objects
   Win32WorkerPlatform platform;
   Win32Sources sources;
-  NoLoadReading network;
-  NoLoadReading processor;
+  RegistryPerfData perf_data;
+  NetworkLoad network{perf_data};
+  ProcessorLoad processor{perf_data};
 };
 
 DWORD WINAPI WorkThread(LPVOID parameter) {

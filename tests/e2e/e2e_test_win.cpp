@@ -290,6 +290,48 @@ TEST(Watches, WithBothPresentOnlyTheProcessIsReported) {
   EXPECT_EQ(Close(p, w), 0u);
 }
 
+// Wine has no "Network Interface" or "Processor" counters: a reader cannot be opened there.
+void ExpectReaderFailure(const char* ini, const char* message_utf8, const char* shot) {
+  Installation inst(ini);
+  SetCursorPos(200, 200);
+  Program p(inst.exe());
+  HWND w = p.WaitForWindow();
+  ASSERT_NE(w, nullptr);
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitUntil([&] {
+    return (box = FindWindowOf(p.pid(), "Dozerin", "#32770")) != nullptr;
+  })) << "no message box";
+  char text[1024] = {};
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  EXPECT_EQ(std::string(text), Acp(message_utf8));
+  std::this_thread::sleep_for(500ms);  // let it paint
+  SaveScreenshot(shot);
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitUntil([&] { return FindWindowOf(p.pid(), "Dozerin", "#32770") == nullptr; }));
+  // The worker has ended: no report follows, not even for the mouse or the window pattern "*".
+  SetCursorPos(400, 400);
+  std::this_thread::sleep_for(2500ms);
+  EXPECT_EQ(EventLines(inst.log()), Lines{"Start WorkThread!!"});
+  EXPECT_EQ(Send(w, WM_POWERBROADCAST, kPbtQuerySuspend, 0), 0);
+  // Stopping waits for the worker that ended by itself; the program ends cleanly.
+  EXPECT_EQ(Close(p, w), 0u);
+  EXPECT_EQ(EventLines(inst.log()), (Lines{"Start WorkThread!!", "Finish WorkThread!!"}));
+}
+
+TEST(Load, NetworkReaderThatCannotBeOpenedEndsTheWorkerWithItsMessage) {
+  ExpectReaderFailure(
+      "[GENERAL]\r\nLog=1\r\nNetworkTraffic=1024\r\nCPUUsage=50\r\nMouseCap=1\r\n"
+      "MaxMargin=5\r\n[WINDOW]\r\n0=*\r\n",
+      "パフォーマンスモニタの初期化に失敗しました。(Network Interface)", "perf_network_failed");
+}
+
+TEST(Load, ProcessorReaderThatCannotBeOpenedEndsTheWorkerWithItsMessage) {
+  ExpectReaderFailure(
+      "[GENERAL]\r\nLog=1\r\nCPUUsage=50\r\nMouseCap=1\r\nMaxMargin=5\r\n"
+      "[WINDOW]\r\n0=*\r\n",
+      "パフォーマンスモニタの初期化に失敗しました。(Processor)", "perf_processor_failed");
+}
+
 TEST(Tray, IconShowsEachStateAndTheMenuClosesTheProgram) {
   Installation inst("[GENERAL]\r\nLog=1\r\nMaxMargin=600\r\n");
   Program p(inst.exe());
