@@ -1,5 +1,7 @@
 #include <objbase.h>
 #include <windows.h>
+// windows.h first: commctrl.h relies on its types.
+#include <commctrl.h>
 
 #include "app/framework_win.h"
 #include "app/main_app.h"
@@ -53,6 +55,9 @@ CMainApp::~CMainApp() = default;
 bool CMainApp::InitInstance() {
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return false;
   com_initialized_ = true;
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES |
+                                                        ICC_UPDOWN_CLASS | ICC_WIN95_CLASSES};
+  InitCommonControlsEx(&controls);
 
   const std::string exe = ExecutablePath();
   if (exe.empty()) return false;

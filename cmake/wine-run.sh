@@ -12,11 +12,19 @@ wine=$(command -v wine64 || command -v wine)
 mkdir -p "$(dirname "$WINEPREFIX")"
 (
   flock 9
-  if [ ! -f "$WINEPREFIX/.dozerin-ready" ]; then
+  if [ ! -f "$WINEPREFIX/.dozerin-ready-2" ]; then
     rm -rf "$WINEPREFIX"
     "$wine" wineboot -i >/dev/null 2>&1 || true
+    # As on a Japanese Windows: dialog fonts resolve to MS UI Gothic, which IPA P Gothic
+    # (fonts-ipafont-gothic) stands in for. Wine draws the window captions itself, so that
+    # screenshots taken without a window manager show them.
+    "$wine" reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' \
+      /v 'MS Shell Dlg' /d 'MS UI Gothic' /f >/dev/null 2>&1 || true
+    "$wine" reg add 'HKCU\Software\Wine\Fonts\Replacements' /v 'MS UI Gothic' /d 'IPAPGothic' \
+      /f >/dev/null 2>&1 || true
+    "$wine" reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1 || true
     wineserver -w 2>/dev/null || true
-    touch "$WINEPREFIX/.dozerin-ready"
+    touch "$WINEPREFIX/.dozerin-ready-2"
   fi
 ) 9>"$WINEPREFIX.lock"
 exec "$wine" "$@"

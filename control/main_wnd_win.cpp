@@ -6,6 +6,8 @@
 #include "control/worker_control_win.h"
 #include "monitor/work_thread_win.h"
 #include "res/resource.h"
+#include "settings/settings_sheet_win.h"
+#include "settings/settings_store.h"
 
 namespace dozerin {
 namespace {
@@ -174,7 +176,15 @@ LRESULT CMainWnd::OnPowerBroadcast(WPARAM event) {
 
 void CMainWnd::RunSettingsCommand() {
   settings_open_ = true;
-  // The settings sheet is not built yet: the command shows nothing and changes nothing.
+  // The sheet's modal loop goes on dispatching this window's ticks, events and broadcasts.
+  SettingsStore store(app_.store().path());
+  if (ShowSettingsSheet(hwnd(), store)) {
+    LoadSettings();
+    FileError e = FileError::kNone;
+    StopWorkThread(&e);
+    if (e == FileError::kNone) StartWorkThread(&e);
+    Report(e);
+  }
   settings_open_ = false;
 }
 

@@ -14,6 +14,40 @@
 #define ID_APP_EXIT 8
 #define ID_SETTINGS 32774
 
+/* Settings sheet: page templates and the add dialogs. */
+#define IDD_PAGE_GENERAL 106
+#define IDD_PAGE_PROCESS 107
+#define IDD_PAGE_WINDOW 108
+#define IDD_PAGE_OPTION 109
+#define IDD_ADD_PROCESS 132
+#define IDD_ADD_WINDOW 133
+
+/* General page. */
+#define IDC_NETWORK_TRAFFIC 1000
+#define IDC_NETWORK_SPIN 1001
+#define IDC_CPU_USAGE 1002
+#define IDC_CPU_SPIN 1004
+#define IDC_MAX_MARGIN 1005
+#define IDC_MARGIN_SPIN 1006
+#define IDC_MOUSE_CAP 1009
+
+/* Option page. */
+#define IDC_SET_MARGIN_ON_WAKEUP 1000
+#define IDC_BUSY_DISPLAY 1003
+#define IDC_RESET_DISPLAY_ON_WAKEUP 1004
+
+/* List pages. */
+#define IDC_PROCESS_LIST 1010
+#define IDC_PROCESS_ADD 1011
+#define IDC_PROCESS_DELETE 1012
+#define IDC_WINDOW_LIST 1006
+#define IDC_WINDOW_ADD 1007
+#define IDC_WINDOW_DELETE 1008
+
+/* Add dialogs. */
+#define IDC_ADD_PROCESS_NAME 1000
+#define IDC_ADD_WINDOW_NAME 1013
+
 /* Strings. */
 #define IDS_APP_TITLE 104
 #define IDS_SETTINGS_WRITE_FAILED 105
@@ -26,5 +60,7 @@
 #define IDS_FILE_SHARING_VIOLATION 1102
 #define IDS_FILE_BAD_PATH 1103
 #define IDS_FILE_DISK_FULL 1104
+#define IDS_PARSE_INT 1110
+#define IDS_PARSE_INT_RANGE 1111
 
 #endif

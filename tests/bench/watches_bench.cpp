@@ -30,7 +30,8 @@ class ListedWindows : public WindowSource {
 // 500 running processes, 50 watched names, none running: every pair is compared.
 void BM_ProcessCheck500x50(benchmark::State& state) {
   ListedProcesses processes;
-  for (int i = 0; i < 500; ++i) processes.names.push_back("SomeProcess" + std::to_string(i) + ".exe");
+  for (int i = 0; i < 500; ++i)
+    processes.names.push_back("SomeProcess" + std::to_string(i) + ".exe");
   std::vector<std::string> watched;
   for (int i = 0; i < 50; ++i) watched.push_back("WATCHED" + std::to_string(i) + ".EXE");
   for (auto _ : state) benchmark::DoNotOptimize(WatchedProcessRunning(processes, watched));

@@ -18,6 +18,17 @@ std::string BesideDriver(const std::string& name) {
   return folder.substr(0, folder.rfind('\\') + 1) + name;
 }
 
+std::string Acp(const char* utf8) {
+  const int wide_length = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, nullptr, 0);
+  std::wstring wide(static_cast<std::size_t>(wide_length), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide.data(), wide_length);
+  const int length = WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, nullptr, 0, nullptr, nullptr);
+  std::string narrow(static_cast<std::size_t>(length), '\0');
+  WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, narrow.data(), length, nullptr, nullptr);
+  narrow.resize(narrow.size() - 1);  // the terminator
+  return narrow;
+}
+
 bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds timeout) {
   const auto end = std::chrono::steady_clock::now() + timeout;
   for (;;) {
@@ -28,6 +39,8 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
 }
 
 namespace {
+
+constexpr char kMainWindowClass[] = "DozerinWindow";
 
 void WriteText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
@@ -116,7 +129,7 @@ Program::Program(const std::string& exe_path) {
 Program::~Program() {
   if (process_ == nullptr) return;
   if (Running()) {
-    HWND w = FindWindowOf(pid_, "Dozerin");
+    HWND w = FindWindowOf(pid_, "Dozerin", kMainWindowClass);
     if (w != nullptr) PostMessageA(w, WM_COMMAND, 8, 0);
     if (w == nullptr || WaitForSingleObject(process_, 10000) != WAIT_OBJECT_0) {
       TerminateProcess(process_, 99);
@@ -132,8 +145,11 @@ bool Program::Running() const {
 
 HWND Program::WaitForWindow(std::chrono::milliseconds timeout) {
   HWND found = nullptr;
-  WaitUntil([&] { return (found = FindWindowOf(pid_, "Dozerin")) != nullptr || !Running(); },
-            timeout);
+  WaitUntil(
+      [&] {
+        return (found = FindWindowOf(pid_, "Dozerin", kMainWindowClass)) != nullptr || !Running();
+      },
+      timeout);
   return found;
 }
 

@@ -18,6 +18,9 @@ extern std::string g_shots_dir;
 // Path of a program built beside the driver (such as the helper watchme.exe).
 std::string BesideDriver(const std::string& name);
 
+// A UTF-8 text (as this source is written) in the ANSI code page, as the program shows it.
+std::string Acp(const char* utf8);
+
 bool WaitUntil(const std::function<bool()>& condition,
                std::chrono::milliseconds timeout = std::chrono::seconds(10));
 

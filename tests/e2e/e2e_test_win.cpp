@@ -177,15 +177,6 @@ TEST(Mouse, CursorMovedMoreThan20PixelsStartsAMargin) {
   EXPECT_EQ(Close(p, w), 0u);
 }
 
-// A UTF-8 text in the ANSI code page, as the program shows it.
-std::string Acp(const char* utf8) {
-  wchar_t wide[512];
-  char narrow[1024];
-  const int n = MultiByteToWideChar(CP_UTF8, 0, utf8, -1, wide, 512);
-  WideCharToMultiByte(CP_ACP, 0, wide, n, narrow, sizeof narrow, nullptr, nullptr);
-  return narrow;
-}
-
 TEST(Log, FailedWriteShowsTheFileErrorAndTheProgramGoesOn) {
   Installation inst("[GENERAL]\r\nLog=1\r\n");
   Program p(inst.exe());
