@@ -21,6 +21,13 @@ bool RegisterWindowClass(WNDPROC proc) {
 
 }  // namespace
 
+std::string WindowText(HWND hwnd) {
+  std::string text(static_cast<std::size_t>(GetWindowTextLengthA(hwnd)) + 1, '\0');
+  const int n = GetWindowTextA(hwnd, text.data(), static_cast<int>(text.size()));
+  text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
+  return text;
+}
+
 std::string LoadResString(UINT id) {
   char buffer[4096];
   const int n = LoadStringA(GetModuleHandleA(nullptr), id, buffer, sizeof buffer);

@@ -37,6 +37,9 @@ class UniqueHandle {
   HANDLE h_ = nullptr;
 };
 
+// The text of a window or control, however long.
+std::string WindowText(HWND hwnd);
+
 // A string from the program's string table, in the ANSI code page; empty when it is missing.
 std::string LoadResString(UINT id);
 

@@ -50,6 +50,7 @@ class CMainApp {
     return store_.WriteList(section, entries);
   }
   const SettingsStore& store() const { return store_; }
+  SettingsStore& store() { return store_; }
 
   // One log entry, only when logging is on. A failure is returned, never thrown.
   FileError WriteLog(std::string_view message) const { return log_.Write(message); }

@@ -7,7 +7,6 @@
 #include "monitor/work_thread_win.h"
 #include "res/resource.h"
 #include "settings/settings_sheet_win.h"
-#include "settings/settings_store.h"
 
 namespace dozerin {
 namespace {
@@ -177,8 +176,7 @@ LRESULT CMainWnd::OnPowerBroadcast(WPARAM event) {
 void CMainWnd::RunSettingsCommand() {
   settings_open_ = true;
   // The sheet's modal loop goes on dispatching this window's ticks, events and broadcasts.
-  SettingsStore store(app_.store().path());
-  if (ShowSettingsSheet(hwnd(), store)) {
+  if (ShowSettingsSheet(hwnd(), app_.store())) {
     LoadSettings();
     FileError e = FileError::kNone;
     StopWorkThread(&e);

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "app/text.h"
 #include "control/vocabulary.h"
 
 namespace dozerin {

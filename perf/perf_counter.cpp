@@ -200,41 +200,34 @@ std::int64_t CPerfCounter::RawValue() const {
   return I64(block_, instances_[ordinal_].value);
 }
 
+CPerfCounter::Change CPerfCounter::Advance(std::int64_t time) {
+  const std::int64_t x = RawValue();
+  CPerfSample* sample = FindSample();
+  Change change;
+  change.had_previous = sample->previous_value != 0;
+  // Differences in 64-bit two's complement, taken as signed, then as floating point.
+  change.value = static_cast<double>(static_cast<std::int64_t>(
+      static_cast<std::uint64_t>(x) - static_cast<std::uint64_t>(sample->previous_value)));
+  change.time = static_cast<double>(static_cast<std::int64_t>(
+      static_cast<std::uint64_t>(time) - static_cast<std::uint64_t>(sample->previous_time)));
+  sample->previous_value = x;
+  sample->previous_time = time;
+  return change;
+}
+
 std::int32_t CPerfCounter::GetRate() {
   if (!valid_) return 0;
-  const std::int64_t x = RawValue();
-  const std::int64_t t = perf_time_;
-  CPerfSample* sample = FindSample();
-  std::int32_t result = 0;
-  if (sample->previous_value != 0) {
-    const auto dx = static_cast<double>(static_cast<std::int64_t>(
-        static_cast<std::uint64_t>(x) - static_cast<std::uint64_t>(sample->previous_value)));
-    const auto dt = static_cast<double>(static_cast<std::int64_t>(
-        static_cast<std::uint64_t>(t) - static_cast<std::uint64_t>(sample->previous_time)));
-    const double seconds = dt / static_cast<double>(perf_freq_);
-    if (dx > 0 && seconds > 0) result = LowBitsOfTruncated(dx / seconds);
-  }
-  sample->previous_value = x;
-  sample->previous_time = t;
-  return result;
+  const Change c = Advance(perf_time_);
+  const double seconds = c.time / static_cast<double>(perf_freq_);  // NaN for 0 / 0
+  if (!c.had_previous || !(c.value > 0) || !(seconds > 0)) return 0;
+  return LowBitsOfTruncated(c.value / seconds);
 }
 
 std::int32_t CPerfCounter::GetPercent() {
   if (!valid_) return 0;
-  const std::int64_t x = RawValue();
-  const std::int64_t t = perf_time_100ns_;
-  CPerfSample* sample = FindSample();
-  std::int32_t result = 0;
-  if (sample->previous_value != 0) {
-    const auto dx = static_cast<double>(static_cast<std::int64_t>(
-        static_cast<std::uint64_t>(x) - static_cast<std::uint64_t>(sample->previous_value)));
-    const auto dt = static_cast<double>(static_cast<std::int64_t>(
-        static_cast<std::uint64_t>(t) - static_cast<std::uint64_t>(sample->previous_time)));
-    if (dx >= 0 && dt > 0) result = LowBitsOfTruncated(100.0 - (dx / dt) * 100.0);
-  }
-  sample->previous_value = x;
-  sample->previous_time = t;
-  return result;
+  const Change c = Advance(perf_time_100ns_);
+  if (!c.had_previous || !(c.value >= 0) || !(c.time > 0)) return 0;
+  return LowBitsOfTruncated(100.0 - (c.value / c.time) * 100.0);
 }
 
 }  // namespace dozerin

@@ -66,6 +66,14 @@ class CPerfCounter {
     std::size_t value;       // offset of the counter's raw value
   };
 
+  // How the current instance's raw value and the time stamp moved since its previous sample;
+  // stores them as its new previous sample.
+  struct Change {
+    bool had_previous;
+    double value;
+    double time;
+  };
+  Change Advance(std::int64_t time);
   bool Decode();
   std::int64_t RawValue() const;
   std::string OwnName(const Instance& instance) const;

@@ -57,11 +57,7 @@ INT_PTR CALLBACK AddDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM 
       }
       if (id == IDOK) {
         if (!IsWindowEnabled(GetDlgItem(dialog, IDOK))) return TRUE;  // Enter with nothing typed
-        HWND field = GetDlgItem(dialog, state->field_id);
-        std::string text(static_cast<std::size_t>(GetWindowTextLengthA(field)) + 1, '\0');
-        const int n = GetWindowTextA(field, text.data(), static_cast<int>(text.size()));
-        text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-        state->text = std::move(text);
+        state->text = win::WindowText(GetDlgItem(dialog, state->field_id));
         EndDialog(dialog, IDOK);
         return TRUE;
       }
@@ -89,13 +85,7 @@ class PageHost : public PageView {
   static INT_PTR CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
   // PageView
-  std::string ItemText(int id) override {
-    HWND item = GetDlgItem(hwnd_, id);
-    std::string text(static_cast<std::size_t>(GetWindowTextLengthA(item)) + 1, '\0');
-    const int n = GetWindowTextA(item, text.data(), static_cast<int>(text.size()));
-    text.resize(n > 0 ? static_cast<std::size_t>(n) : 0);
-    return text;
-  }
+  std::string ItemText(int id) override { return win::WindowText(GetDlgItem(hwnd_, id)); }
   void SetItemText(int id, const std::string& text) override {
     SetDlgItemTextA(hwnd_, id, text.c_str());
   }
