@@ -3,6 +3,8 @@
 // code and the screen.
 #include <gtest/gtest.h>
 #include <windows.h>
+// windows.h first: shellapi.h relies on its types.
+#include <shellapi.h>
 
 #include <string>
 #include <thread>
@@ -363,6 +365,28 @@ TEST(Tray, IconShowsEachStateAndTheMenuClosesTheProgram) {
   // The icon is gone with the program.
   EXPECT_TRUE(WaitUntil([] { return CountTrayPixels(kRed) == 0; }));
   SaveScreenshot("tray_after_exit");
+}
+
+TEST(Tray, TaskbarRestartBringsTheIconBackInItsState) {
+  Installation inst("[GENERAL]\r\nLog=1\r\n");
+  Program p(inst.exe());
+  HWND w = p.WaitForWindow();
+  ASSERT_NE(w, nullptr);
+  StopWorker(w);
+  Send(w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_PROCESS);
+  ASSERT_TRUE(WaitUntil([] { return CountTrayPixels(kRed) > 3; }));
+  // The icon goes, as it does when the taskbar ends...
+  NOTIFYICONDATAA icon;
+  ZeroMemory(&icon, sizeof icon);
+  icon.cbSize = NOTIFYICONDATAA_V2_SIZE;
+  icon.hWnd = w;
+  icon.uID = kTrayIconId;
+  ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &icon));
+  ASSERT_TRUE(WaitUntil([] { return CountTrayPixels(kRed) == 0; }));
+  // ...and a new taskbar announces itself: the icon comes back, showing the current state.
+  Send(w, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(WaitUntil([] { return CountTrayPixels(kRed) > 3; }));
+  EXPECT_EQ(Close(p, w), 0u);
 }
 
 }  // namespace
