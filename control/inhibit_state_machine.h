@@ -41,7 +41,6 @@ class InhibitStateMachine {
   explicit InhibitStateMachine(InhibitPlatform& platform) : platform_(platform) {}
 
   void SetSettings(const InhibitSettings& settings) { settings_ = settings; }
-  const InhibitSettings& settings() const { return settings_; }
   void SetAwayModeCapable(bool capable) { away_mode_capable_ = capable; }
 
   // Each handler returns kNone, or the error of a log write that failed; the handler has then

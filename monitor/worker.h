@@ -67,7 +67,6 @@ class Observer {
       : platform_(platform), sources_(sources), network_(network), processor_(processor) {}
 
   void SetSettings(WorkerSettings settings) { settings_ = std::move(settings); }
-  const WorkerSettings& settings() const { return settings_; }
 
   // Opens the readers whose threshold is set, network first. On failure returns the string id of
   // the message to show (1000 network, 1004 processor), else 0.

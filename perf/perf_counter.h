@@ -54,8 +54,6 @@ class CPerfCounter {
   // The current instance's sample, found by its unique name or made new.
   CPerfSample* FindSample();
 
-  std::int32_t object_index() const { return object_index_; }
-  std::int32_t counter_index() const { return counter_index_; }
   std::size_t sample_count() const { return samples_.size(); }
 
  private:

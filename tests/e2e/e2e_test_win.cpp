@@ -35,6 +35,19 @@ bool AwayModeCapable() {
   return GetVersionExA(&v) && v.dwMajorVersion >= 6;
 }
 
+// dozerin.exe started in a scratch folder of its own, and its main window.
+struct Started {
+  explicit Started(const std::string& ini) : inst(ini), p(inst.exe()), w(p.WaitForWindow()) {}
+  Installation inst;
+  Program p;
+  HWND w;
+};
+
+// Whether the program refuses a suspend query (it does while busy).
+bool Refused(HWND w) {
+  return static_cast<DWORD>(Send(w, WM_POWERBROADCAST, kPbtQuerySuspend, 0)) == kBroadcastQueryDeny;
+}
+
 // Stops the program's worker with a suspend notification, so that from now on only the test's own
 // events move the state. A report the worker posted just before it stopped is let through first.
 void StopWorker(HWND w) {
@@ -62,14 +75,12 @@ TEST(Startup, HiddenWindowWithTheTitleAndACleanExit) {
 }
 
 TEST(Startup, NoLogFileWithoutLogOn) {
-  Installation inst("[GENERAL]\r\nMaxMargin=3\r\n");
-  Program p(inst.exe());
-  HWND w = p.WaitForWindow();
-  ASSERT_NE(w, nullptr);
-  Send(w, WM_ACTIVITY_EVENT, SET_BUSY | SET_MARGIN, KIND_CPU);
+  Started s("[GENERAL]\r\nMaxMargin=3\r\n");
+  ASSERT_NE(s.w, nullptr);
+  Send(s.w, WM_ACTIVITY_EVENT, SET_BUSY | SET_MARGIN, KIND_CPU);
   std::this_thread::sleep_for(1500ms);
-  EXPECT_EQ(Close(p, w), 0u);
-  EXPECT_EQ(GetFileAttributesA(inst.log().c_str()), INVALID_FILE_ATTRIBUTES);
+  EXPECT_EQ(Close(s.p, s.w), 0u);
+  EXPECT_EQ(GetFileAttributesA(s.inst.log().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 TEST(Startup, SecondStartEndsAtOnceAndWritesNothing) {
@@ -107,50 +118,43 @@ TEST(Startup, RenamedCopyRunsBesideWithItsOwnFiles) {
 }
 
 TEST(Power, SuspendQueryIsRefusedOnlyWhileBusy) {
-  Installation inst("[GENERAL]\r\nLog=1\r\nMaxMargin=30\r\n");
-  Program p(inst.exe());
-  HWND w = p.WaitForWindow();
-  ASSERT_NE(w, nullptr);
+  Started s("[GENERAL]\r\nLog=1\r\nMaxMargin=30\r\n");
+  ASSERT_NE(s.w, nullptr);
   // Without a worker no idle report can come between the event and the query.
-  StopWorker(w);
-  EXPECT_EQ(Send(w, WM_POWERBROADCAST, kPbtQuerySuspend, 0), 0);
-  Send(w, WM_ACTIVITY_EVENT, SET_MARGIN, KIND_MOUSE);
-  EXPECT_EQ(Send(w, WM_POWERBROADCAST, kPbtQuerySuspend, 0), 0);  // a margin does not refuse
-  Send(w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_PROCESS);
-  EXPECT_EQ(static_cast<DWORD>(Send(w, WM_POWERBROADCAST, kPbtQuerySuspend, 0)),
-            kBroadcastQueryDeny);
-  Send(w, WM_ACTIVITY_EVENT, SET_IDLE, 0);
-  EXPECT_EQ(Send(w, WM_POWERBROADCAST, kPbtQuerySuspend, 0), 0);
-  EXPECT_EQ(Close(p, w), 0u);
+  StopWorker(s.w);
+  EXPECT_FALSE(Refused(s.w));
+  Send(s.w, WM_ACTIVITY_EVENT, SET_MARGIN, KIND_MOUSE);
+  EXPECT_FALSE(Refused(s.w));  // a margin does not refuse
+  Send(s.w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_PROCESS);
+  EXPECT_TRUE(Refused(s.w));
+  Send(s.w, WM_ACTIVITY_EVENT, SET_IDLE, 0);
+  EXPECT_FALSE(Refused(s.w));
+  EXPECT_EQ(Close(s.p, s.w), 0u);
 }
 
 TEST(Power, SuspendStopsTheWorkerAndTwoResumesStartItOnce) {
-  Installation inst("[GENERAL]\r\nLog=1\r\nMaxMargin=2\r\nSetMarginOnWakeup=1\r\n");
-  Program p(inst.exe());
-  HWND w = p.WaitForWindow();
-  ASSERT_NE(w, nullptr);
-  ASSERT_TRUE(WaitForLogLine(inst.log(), "Start WorkThread!!"));
-  Send(w, WM_POWERBROADCAST, kPbtSuspend, 0);
-  Send(w, WM_POWERBROADCAST, kPbtResumeAutomatic, 0);
-  Send(w, WM_POWERBROADCAST, kPbtResumeSuspend, 0);
+  Started s("[GENERAL]\r\nLog=1\r\nMaxMargin=2\r\nSetMarginOnWakeup=1\r\n");
+  ASSERT_NE(s.w, nullptr);
+  ASSERT_TRUE(WaitForLogLine(s.inst.log(), "Start WorkThread!!"));
+  Send(s.w, WM_POWERBROADCAST, kPbtSuspend, 0);
+  Send(s.w, WM_POWERBROADCAST, kPbtResumeAutomatic, 0);
+  Send(s.w, WM_POWERBROADCAST, kPbtResumeSuspend, 0);
   // Each notification starts a margin of its own.
-  EXPECT_EQ(EventLines(inst.log()),
+  EXPECT_EQ(EventLines(s.inst.log()),
             (Lines{"Start WorkThread!!", "Finish WorkThread!!", "Start WorkThread!!",
                    "Set STATE_MARGIN", "Set STATE_MARGIN"}));
-  ASSERT_TRUE(WaitForLogLine(inst.log(), "Set ES_SYSTEM_REQUIRED"));
-  EXPECT_EQ(Close(p, w), 0u);
+  ASSERT_TRUE(WaitForLogLine(s.inst.log(), "Set ES_SYSTEM_REQUIRED"));
+  EXPECT_EQ(Close(s.p, s.w), 0u);
 }
 
 TEST(Events, ActivityEventsAndTicksWriteTheirLinesInOrder) {
-  Installation inst("[GENERAL]\r\nLog=1\r\nMaxMargin=2\r\nBusyDisplay=1\r\n");
-  Program p(inst.exe());
-  HWND w = p.WaitForWindow();
-  ASSERT_NE(w, nullptr);
-  StopWorker(w);
-  Send(w, WM_ACTIVITY_EVENT, SET_BUSY | SET_MARGIN, KIND_NETWORK);
-  ASSERT_TRUE(WaitForLogLine(inst.log(), "Set ES_DISPLAY_REQUIRED"));
-  Send(w, WM_ACTIVITY_EVENT, SET_IDLE, 0);
-  ASSERT_TRUE(WaitForLogLine(inst.log(), "Set ES_DISPLAY_REQUIRED", 2));
+  Started s("[GENERAL]\r\nLog=1\r\nMaxMargin=2\r\nBusyDisplay=1\r\n");
+  ASSERT_NE(s.w, nullptr);
+  StopWorker(s.w);
+  Send(s.w, WM_ACTIVITY_EVENT, SET_BUSY | SET_MARGIN, KIND_NETWORK);
+  ASSERT_TRUE(WaitForLogLine(s.inst.log(), "Set ES_DISPLAY_REQUIRED"));
+  Send(s.w, WM_ACTIVITY_EVENT, SET_IDLE, 0);
+  ASSERT_TRUE(WaitForLogLine(s.inst.log(), "Set ES_DISPLAY_REQUIRED", 2));
   std::this_thread::sleep_for(2500ms);  // the margin is over: nothing more is requested
   Lines expected = {"Start WorkThread!!", "Finish WorkThread!!", "Event KIND_NETWORK",
                     "Set STATE_BUSY", "Set STATE_MARGIN"};
@@ -158,141 +162,121 @@ TEST(Events, ActivityEventsAndTicksWriteTheirLinesInOrder) {
   expected.insert(expected.end(), {"Set ES_SYSTEM_REQUIRED", "Set ES_DISPLAY_REQUIRED"});
   if (AwayModeCapable()) expected.push_back("Set ES_CONTINUOUS");
   expected.insert(expected.end(), {"Set ES_SYSTEM_REQUIRED", "Set ES_DISPLAY_REQUIRED"});
-  EXPECT_EQ(LogLines(inst.log()), expected);
-  EXPECT_EQ(Close(p, w), 0u);
+  EXPECT_EQ(LogLines(s.inst.log()), expected);
+  EXPECT_EQ(Close(s.p, s.w), 0u);
 }
 
 TEST(Mouse, CursorMovedMoreThan20PixelsStartsAMargin) {
   SetCursorPos(300, 300);
-  Installation inst("[GENERAL]\r\nLog=1\r\nMouseCap=1\r\nMaxMargin=3\r\n");
-  Program p(inst.exe());
-  HWND w = p.WaitForWindow();
-  ASSERT_NE(w, nullptr);
+  Started s("[GENERAL]\r\nLog=1\r\nMouseCap=1\r\nMaxMargin=3\r\n");
+  ASSERT_NE(s.w, nullptr);
   std::this_thread::sleep_for(1500ms);  // the first passes set the anchor
   SetCursorPos(320, 280);               // 20 pixels: not yet
   std::this_thread::sleep_for(1500ms);
-  EXPECT_EQ(EventLines(inst.log()), Lines{"Start WorkThread!!"});
+  EXPECT_EQ(EventLines(s.inst.log()), Lines{"Start WorkThread!!"});
   SetCursorPos(321, 300);
-  ASSERT_TRUE(WaitForLogLine(inst.log(), "Set ES_SYSTEM_REQUIRED"));
-  EXPECT_EQ(EventLines(inst.log()),
+  ASSERT_TRUE(WaitForLogLine(s.inst.log(), "Set ES_SYSTEM_REQUIRED"));
+  EXPECT_EQ(EventLines(s.inst.log()),
             (Lines{"Start WorkThread!!", "Event KIND_MOUSE", "Set STATE_MARGIN"}));
-  EXPECT_EQ(Close(p, w), 0u);
+  EXPECT_EQ(Close(s.p, s.w), 0u);
 }
 
 TEST(Log, FailedWriteShowsTheFileErrorAndTheProgramGoesOn) {
-  Installation inst("[GENERAL]\r\nLog=1\r\n");
-  Program p(inst.exe());
-  HWND w = p.WaitForWindow();
-  ASSERT_NE(w, nullptr);
-  StopWorker(w);
+  Started s("[GENERAL]\r\nLog=1\r\n");
+  ASSERT_NE(s.w, nullptr);
+  StopWorker(s.w);
   // Another writer holds the log: the next entry fails with a sharing violation.
-  HANDLE other = CreateFileA(inst.log().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+  HANDLE other = CreateFileA(s.inst.log().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   ASSERT_NE(other, INVALID_HANDLE_VALUE);
-  PostMessageA(w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_CPU);
+  PostMessageA(s.w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_CPU);
   HWND box = nullptr;
   ASSERT_TRUE(WaitUntil([&] {
-    return (box = FindWindowOf(p.pid(), "Dozerin", "#32770")) != nullptr;
+    return (box = FindWindowOf(s.p.pid(), "Dozerin", "#32770")) != nullptr;
   })) << "no message box";
   char text[1024] = {};
   GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-  EXPECT_EQ(std::string(text), inst.log() + Acp(" へのアクセス中に共有違反が発生しました。"));
+  EXPECT_EQ(std::string(text), s.inst.log() + Acp(" へのアクセス中に共有違反が発生しました。"));
   std::this_thread::sleep_for(500ms);  // let it paint
   SaveScreenshot("log_sharing_violation");
   PostMessageA(box, WM_COMMAND, IDOK, 0);
-  ASSERT_TRUE(WaitUntil([&] { return FindWindowOf(p.pid(), "Dozerin", "#32770") == nullptr; }));
+  ASSERT_TRUE(WaitUntil([&] { return FindWindowOf(s.p.pid(), "Dozerin", "#32770") == nullptr; }));
   CloseHandle(other);
   // The handler ended early: the state did not change. The program runs on, icon and all.
-  EXPECT_EQ(Send(w, WM_POWERBROADCAST, kPbtQuerySuspend, 0), 0);
-  EXPECT_TRUE(p.Running());
+  EXPECT_FALSE(Refused(s.w));
+  EXPECT_TRUE(s.p.Running());
   EXPECT_GT(CountTrayPixels(kCyan), 3);
   // The next entry tries again.
-  Send(w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_CPU);
-  EXPECT_EQ(static_cast<DWORD>(Send(w, WM_POWERBROADCAST, kPbtQuerySuspend, 0)),
-            kBroadcastQueryDeny);
-  EXPECT_EQ(EventLines(inst.log()), (Lines{"Start WorkThread!!", "Finish WorkThread!!",
-                                           "Event KIND_CPU", "Set STATE_BUSY"}));
-  EXPECT_EQ(Close(p, w), 0u);
+  Send(s.w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_CPU);
+  EXPECT_TRUE(Refused(s.w));
+  EXPECT_EQ(EventLines(s.inst.log()), (Lines{"Start WorkThread!!", "Finish WorkThread!!",
+                                             "Event KIND_CPU", "Set STATE_BUSY"}));
+  EXPECT_EQ(Close(s.p, s.w), 0u);
 }
 
 // The helper's window title, as the program reads it, and the INI text that names the helper.
 const char kHelperTitleUtf8[] = "Watch Me ウォッチ";
 
-bool Refused(HWND w) {
-  return static_cast<DWORD>(Send(w, WM_POWERBROADCAST, kPbtQuerySuspend, 0)) == kBroadcastQueryDeny;
-}
-
 TEST(Watches, RunningWatchedProcessKeepsBusyUntilItEnds) {
-  Installation inst("[GENERAL]\r\nLog=1\r\n[PROCESS]\r\n0=other.exe\r\n1=WatchMe.EXE\r\n");
-  Program p(inst.exe());
-  HWND w = p.WaitForWindow();
-  ASSERT_NE(w, nullptr);
+  Started s("[GENERAL]\r\nLog=1\r\n[PROCESS]\r\n0=other.exe\r\n1=WatchMe.EXE\r\n");
+  ASSERT_NE(s.w, nullptr);
   std::this_thread::sleep_for(1500ms);
-  EXPECT_FALSE(Refused(w));
+  EXPECT_FALSE(Refused(s.w));
   {
     Program helper(BesideDriver("watchme.exe"));
     ASSERT_TRUE(helper.started());
-    ASSERT_TRUE(WaitForLogLine(inst.log(), "Event KIND_PROCESS"));
-    EXPECT_TRUE(WaitUntil([&] { return Refused(w); }));
+    ASSERT_TRUE(WaitForLogLine(s.inst.log(), "Event KIND_PROCESS"));
+    EXPECT_TRUE(WaitUntil([&] { return Refused(s.w); }));
   }  // the helper ends here
-  EXPECT_TRUE(WaitUntil([&] { return !Refused(w); })) << "the state did not fall back";
-  EXPECT_EQ(Close(p, w), 0u);
+  EXPECT_TRUE(WaitUntil([&] { return !Refused(s.w); })) << "the state did not fall back";
+  EXPECT_EQ(Close(s.p, s.w), 0u);
 }
 
 TEST(Watches, WindowWithAMatchingTitleKeepsBusyUntilItCloses) {
-  Installation inst(
-      Acp("[GENERAL]\r\nLog=1\r\n[WINDOW]\r\n0=nothing like it\r\n1=*me ウォッチ\r\n"));
-  Program p(inst.exe());
-  HWND w = p.WaitForWindow();
-  ASSERT_NE(w, nullptr);
+  Started s(Acp("[GENERAL]\r\nLog=1\r\n[WINDOW]\r\n0=nothing like it\r\n1=*me ウォッチ\r\n"));
+  ASSERT_NE(s.w, nullptr);
   {
     Program helper(BesideDriver("watchme.exe"));
     HWND shown = nullptr;
     ASSERT_TRUE(WaitUntil([&] {
       return (shown = FindWindowOf(helper.pid(), Acp(kHelperTitleUtf8).c_str())) != nullptr;
     }));
-    ASSERT_TRUE(WaitForLogLine(inst.log(), "Event KIND_WINDOW"));
-    EXPECT_TRUE(WaitUntil([&] { return Refused(w); }));
+    ASSERT_TRUE(WaitForLogLine(s.inst.log(), "Event KIND_WINDOW"));
+    EXPECT_TRUE(WaitUntil([&] { return Refused(s.w); }));
     PostMessageA(shown, WM_CLOSE, 0, 0);
     EXPECT_EQ(helper.WaitForExit(), 0u);
   }
-  EXPECT_TRUE(WaitUntil([&] { return !Refused(w); })) << "the state did not fall back";
-  EXPECT_EQ(Close(p, w), 0u);
+  EXPECT_TRUE(WaitUntil([&] { return !Refused(s.w); })) << "the state did not fall back";
+  EXPECT_EQ(Close(s.p, s.w), 0u);
 }
 
 TEST(Watches, APatternForTheProgramsOwnTitleFindsItsHiddenWindow) {
-  Installation inst("[GENERAL]\r\nLog=1\r\n[WINDOW]\r\n0=dozer?n\r\n");
-  Program p(inst.exe());
-  HWND w = p.WaitForWindow();
-  ASSERT_NE(w, nullptr);
-  ASSERT_TRUE(WaitForLogLine(inst.log(), "Event KIND_WINDOW", 2));
-  EXPECT_TRUE(Refused(w));
-  EXPECT_EQ(Close(p, w), 0u);
+  Started s("[GENERAL]\r\nLog=1\r\n[WINDOW]\r\n0=dozer?n\r\n");
+  ASSERT_NE(s.w, nullptr);
+  ASSERT_TRUE(WaitForLogLine(s.inst.log(), "Event KIND_WINDOW", 2));
+  EXPECT_TRUE(Refused(s.w));
+  EXPECT_EQ(Close(s.p, s.w), 0u);
 }
 
 TEST(Watches, WithBothPresentOnlyTheProcessIsReported) {
-  Installation inst(
+  Started s(
       Acp("[GENERAL]\r\nLog=1\r\n[PROCESS]\r\n0=watchme.exe\r\n"
           "[WINDOW]\r\n0=Watch Me ウォッチ\r\n"));
-  Program p(inst.exe());
-  HWND w = p.WaitForWindow();
-  ASSERT_NE(w, nullptr);
+  ASSERT_NE(s.w, nullptr);
   Program helper(BesideDriver("watchme.exe"));
-  ASSERT_TRUE(WaitForLogLine(inst.log(), "Event KIND_PROCESS", 3));
-  for (const std::string& line : EventLines(inst.log())) EXPECT_NE(line, "Event KIND_WINDOW");
-  EXPECT_EQ(Close(p, w), 0u);
+  ASSERT_TRUE(WaitForLogLine(s.inst.log(), "Event KIND_PROCESS", 3));
+  for (const std::string& line : EventLines(s.inst.log())) EXPECT_NE(line, "Event KIND_WINDOW");
+  EXPECT_EQ(Close(s.p, s.w), 0u);
 }
 
 // Wine has no "Network Interface" or "Processor" counters: a reader cannot be opened there.
 void ExpectReaderFailure(const char* ini, const char* message_utf8, const char* shot) {
-  Installation inst(ini);
   SetCursorPos(200, 200);
-  Program p(inst.exe());
-  HWND w = p.WaitForWindow();
-  ASSERT_NE(w, nullptr);
+  Started s(ini);
+  ASSERT_NE(s.w, nullptr);
   HWND box = nullptr;
   ASSERT_TRUE(WaitUntil([&] {
-    return (box = FindWindowOf(p.pid(), "Dozerin", "#32770")) != nullptr;
+    return (box = FindWindowOf(s.p.pid(), "Dozerin", "#32770")) != nullptr;
   })) << "no message box";
   char text[1024] = {};
   GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
@@ -300,15 +284,15 @@ void ExpectReaderFailure(const char* ini, const char* message_utf8, const char* 
   std::this_thread::sleep_for(500ms);  // let it paint
   SaveScreenshot(shot);
   PostMessageA(box, WM_COMMAND, IDOK, 0);
-  ASSERT_TRUE(WaitUntil([&] { return FindWindowOf(p.pid(), "Dozerin", "#32770") == nullptr; }));
+  ASSERT_TRUE(WaitUntil([&] { return FindWindowOf(s.p.pid(), "Dozerin", "#32770") == nullptr; }));
   // The worker has ended: no report follows, not even for the mouse or the window pattern "*".
   SetCursorPos(400, 400);
   std::this_thread::sleep_for(2500ms);
-  EXPECT_EQ(EventLines(inst.log()), Lines{"Start WorkThread!!"});
-  EXPECT_EQ(Send(w, WM_POWERBROADCAST, kPbtQuerySuspend, 0), 0);
+  EXPECT_EQ(EventLines(s.inst.log()), Lines{"Start WorkThread!!"});
+  EXPECT_FALSE(Refused(s.w));
   // Stopping waits for the worker that ended by itself; the program ends cleanly.
-  EXPECT_EQ(Close(p, w), 0u);
-  EXPECT_EQ(EventLines(inst.log()), (Lines{"Start WorkThread!!", "Finish WorkThread!!"}));
+  EXPECT_EQ(Close(s.p, s.w), 0u);
+  EXPECT_EQ(EventLines(s.inst.log()), (Lines{"Start WorkThread!!", "Finish WorkThread!!"}));
 }
 
 TEST(Load, NetworkReaderThatCannotBeOpenedEndsTheWorkerWithItsMessage) {
@@ -326,22 +310,20 @@ TEST(Load, ProcessorReaderThatCannotBeOpenedEndsTheWorkerWithItsMessage) {
 }
 
 TEST(Tray, IconShowsEachStateAndTheMenuClosesTheProgram) {
-  Installation inst("[GENERAL]\r\nLog=1\r\nMaxMargin=600\r\n");
-  Program p(inst.exe());
-  HWND w = p.WaitForWindow();
-  ASSERT_NE(w, nullptr);
-  StopWorker(w);
+  Started s("[GENERAL]\r\nLog=1\r\nMaxMargin=600\r\n");
+  ASSERT_NE(s.w, nullptr);
+  StopWorker(s.w);
   const bool shown_tray_idle = WaitUntil([] { return CountTrayPixels(kCyan) > 3; });
   SaveScreenshot("tray_idle");
   ASSERT_TRUE(shown_tray_idle) << "no idle icon";
 
-  Send(w, WM_ACTIVITY_EVENT, SET_MARGIN, KIND_MOUSE);
+  Send(s.w, WM_ACTIVITY_EVENT, SET_MARGIN, KIND_MOUSE);
   const bool shown_tray_margin = WaitUntil([] { return CountTrayPixels(kYellow) > 3; });
   SaveScreenshot("tray_margin");
   ASSERT_TRUE(shown_tray_margin) << "no margin icon";
   EXPECT_EQ(CountTrayPixels(kCyan), 0);
 
-  Send(w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_WINDOW);
+  Send(s.w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_WINDOW);
   const bool shown_tray_busy = WaitUntil([] { return CountTrayPixels(kRed) > 3; });
   SaveScreenshot("tray_busy");
   ASSERT_TRUE(shown_tray_busy) << "no busy icon";
@@ -349,44 +331,42 @@ TEST(Tray, IconShowsEachStateAndTheMenuClosesTheProgram) {
 
   // A right click on the icon opens the menu; its close item ends the program, which stops its
   // worker on the way out.
-  Send(w, WM_POWERBROADCAST, kPbtResumeSuspend, 0);
-  PostMessageA(w, WM_TRAY_NOTIFY, kTrayIconId, kWmRButtonUp);
+  Send(s.w, WM_POWERBROADCAST, kPbtResumeSuspend, 0);
+  PostMessageA(s.w, WM_TRAY_NOTIFY, kTrayIconId, kWmRButtonUp);
   HWND menu = nullptr;
   ASSERT_TRUE(WaitUntil([&] {
-    menu = FindWindowOf(p.pid(), nullptr, "#32768");
+    menu = FindWindowOf(s.p.pid(), nullptr, "#32768");
     return menu != nullptr && IsWindowVisible(menu);
   })) << "no menu";
   std::this_thread::sleep_for(300ms);
   SaveScreenshot("tray_menu");
   PostMessageA(menu, WM_KEYDOWN, 'X', 0);
   PostMessageA(menu, WM_CHAR, 'x', 0);
-  EXPECT_EQ(p.WaitForExit(), 0u);
-  EXPECT_EQ(EventLines(inst.log()).back(), "Finish WorkThread!!");
+  EXPECT_EQ(s.p.WaitForExit(), 0u);
+  EXPECT_EQ(EventLines(s.inst.log()).back(), "Finish WorkThread!!");
   // The icon is gone with the program.
   EXPECT_TRUE(WaitUntil([] { return CountTrayPixels(kRed) == 0; }));
   SaveScreenshot("tray_after_exit");
 }
 
 TEST(Tray, TaskbarRestartBringsTheIconBackInItsState) {
-  Installation inst("[GENERAL]\r\nLog=1\r\n");
-  Program p(inst.exe());
-  HWND w = p.WaitForWindow();
-  ASSERT_NE(w, nullptr);
-  StopWorker(w);
-  Send(w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_PROCESS);
+  Started s("[GENERAL]\r\nLog=1\r\n");
+  ASSERT_NE(s.w, nullptr);
+  StopWorker(s.w);
+  Send(s.w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_PROCESS);
   ASSERT_TRUE(WaitUntil([] { return CountTrayPixels(kRed) > 3; }));
   // The icon goes, as it does when the taskbar ends...
   NOTIFYICONDATAA icon;
   ZeroMemory(&icon, sizeof icon);
   icon.cbSize = NOTIFYICONDATAA_V2_SIZE;
-  icon.hWnd = w;
+  icon.hWnd = s.w;
   icon.uID = kTrayIconId;
   ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &icon));
   ASSERT_TRUE(WaitUntil([] { return CountTrayPixels(kRed) == 0; }));
   // ...and a new taskbar announces itself: the icon comes back, showing the current state.
-  Send(w, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
+  Send(s.w, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
   EXPECT_TRUE(WaitUntil([] { return CountTrayPixels(kRed) > 3; }));
-  EXPECT_EQ(Close(p, w), 0u);
+  EXPECT_EQ(Close(s.p, s.w), 0u);
 }
 
 }  // namespace
