@@ -1,5 +1,9 @@
 #include "app/framework_win.h"
 
+#include <new>
+
+#include "res/resource.h"
+
 namespace dozerin::win {
 namespace {
 
@@ -45,6 +49,20 @@ int ShowMessage(HWND owner, const std::string& text, UINT flags) {
   return MessageBoxA(owner, text.c_str(), g_app_title.c_str(), flags);
 }
 
+void ReportCurrentException() noexcept {
+  UINT id = IDS_UNEXPECTED_ERROR;
+  try {
+    throw;
+  } catch (const std::bad_alloc&) {
+    id = IDS_OUT_OF_MEMORY;
+  } catch (...) {
+  }
+  char text[512];
+  if (LoadStringA(GetModuleHandleA(nullptr), id, text, sizeof text) <= 0) text[0] = '\0';
+  MessageBoxA(nullptr, text, g_app_title.c_str(),
+              MB_OK | MB_ICONSTOP | MB_SETFOREGROUND | MB_TASKMODAL);
+}
+
 bool Window::CreateHidden(DWORD ex_style, const std::string& name) {
   HWND hwnd = nullptr;
   bool deleted = false;
@@ -80,18 +98,25 @@ LRESULT CALLBACK Window::Dispatch(HWND hwnd, UINT message, WPARAM wparam, LPARAM
     self = reinterpret_cast<Window*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
   }
   if (self == nullptr) return DefWindowProcA(hwnd, message, wparam, lparam);
+  // A handler that throws has ended; the user is told and the program goes on. A window whose
+  // creation handler throws is not made.
+  const LRESULT failed = message == WM_CREATE ? -1 : 0;
   if (message == WM_NCDESTROY) {
-    const LRESULT result = self->WindowProc(message, wparam, lparam);
+    const LRESULT result =
+        Guarded(failed, [&] { return self->WindowProc(message, wparam, lparam); });
     SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
     if (hwnd == g_main_window) {
       g_main_window = nullptr;
       PostQuitMessage(0);
     }
     if (self->deleted_flag_ != nullptr) *self->deleted_flag_ = true;
+    for (LivenessGuard* guard = self->guards_; guard != nullptr; guard = guard->outer_) {
+      guard->window_ = nullptr;
+    }
     delete self;
     return result;
   }
-  return self->WindowProc(message, wparam, lparam);
+  return Guarded(failed, [&] { return self->WindowProc(message, wparam, lparam); });
 }
 
 void SetMainWindow(HWND hwnd) {

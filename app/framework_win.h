@@ -50,8 +50,27 @@ const std::string& AppTitle();
 // A modal message box captioned with the application title.
 int ShowMessage(HWND owner, const std::string& text, UINT flags);
 
+// Tells the user of the exception being handled (out of memory, or an unexpected error) in a
+// message box that comes to the front. Call it only from a catch block; it throws nothing and
+// allocates nothing, so it works when memory has run out.
+void ReportCurrentException() noexcept;
+
+// Runs f and returns its result; an exception is reported and gives `failed` instead. Every
+// callback the system calls goes through this, so that no exception unwinds through the system.
+template <typename R, typename F>
+R Guarded(R failed, F&& f) noexcept {
+  try {
+    return f();
+  } catch (...) {
+    ReportCurrentException();
+    return failed;
+  }
+}
+
 // A window object. The object is made with new and deletes itself once its window has been
 // destroyed, or when creating the window fails.
+class LivenessGuard;
+
 class Window {
  public:
   Window() = default;
@@ -75,7 +94,30 @@ class Window {
   static LRESULT CALLBACK Dispatch(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
   HWND hwnd_ = nullptr;
-  bool* deleted_flag_ = nullptr;  // set while CreateHidden runs
+  bool* deleted_flag_ = nullptr;           // set while CreateHidden runs
+  class LivenessGuard* guards_ = nullptr;  // the innermost LivenessGuard of this object, if any
+
+  friend class LivenessGuard;
+};
+
+// Tells whether a window object still exists after a call that may have destroyed it, such as a
+// modal loop in which the window can be closed. Guards nest.
+class LivenessGuard {
+ public:
+  explicit LivenessGuard(Window& window) : window_(&window), outer_(window.guards_) {
+    window.guards_ = this;
+  }
+  ~LivenessGuard() {
+    if (window_ != nullptr) window_->guards_ = outer_;
+  }
+  LivenessGuard(const LivenessGuard&) = delete;
+  LivenessGuard& operator=(const LivenessGuard&) = delete;
+  bool alive() const { return window_ != nullptr; }
+
+ private:
+  friend class Window;
+  Window* window_;  // null once the object is gone
+  LivenessGuard* outer_;
 };
 
 // Marks a window as the application's main window: its destruction ends the message loop.

@@ -6,13 +6,12 @@
 #include "app/framework_win.h"
 #include "app/main_app.h"
 #include "control/main_wnd_win.h"
-#include "control/worker_control_win.h"
+#include "control/shell_messages_win.h"
 #include "res/resource.h"
 
 namespace dozerin {
 namespace {
 
-WorkerControl* g_worker_control = nullptr;
 UINT g_taskbar_created = 0;
 
 UINT FileErrorText(FileError error) {
@@ -33,21 +32,15 @@ UINT FileErrorText(FileError error) {
 }  // namespace
 
 struct CMainApp::Platform {
-  WorkerControl worker_control;
   win::UniqueHandle instance_mutex;  // held for the life of the process
 };
 
-WorkerControl& SharedWorkerControl() {
-  return *g_worker_control;
-}
 UINT TaskbarCreatedMessage() {
   return g_taskbar_created;
 }
 
 CMainApp::CMainApp() : platform_(std::make_unique<Platform>()) {
-  g_worker_control = &platform_->worker_control;
   g_taskbar_created = RegisterWindowMessageA("TaskbarCreated");
-  platform_->worker_control.wake_event.Reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
 }
 
 CMainApp::~CMainApp() = default;
@@ -93,7 +86,8 @@ void CMainApp::ReportLogFailure(FileError error) {
   std::string text = win::LoadResString(FileErrorText(error));
   const std::size_t at = text.find("%1");
   if (at != std::string::npos) text.replace(at, 2, log_.path());
-  win::ShowMessage(nullptr, text, MB_OK | MB_ICONSTOP);
+  // Often from a tick, with nothing of the program on screen: the box comes to the front.
+  win::ShowMessage(nullptr, text, MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
   reporting_failure_ = false;
 }
 
@@ -105,7 +99,9 @@ CMainApp& App() {
 }  // namespace dozerin
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
-  dozerin::CMainApp& app = dozerin::App();
-  const int code = app.InitInstance() ? app.Run() : 0;
-  return app.ExitInstance(code);
+  return dozerin::win::Guarded(0, [] {
+    dozerin::CMainApp& app = dozerin::App();
+    const int code = app.InitInstance() ? app.Run() : 0;
+    return app.ExitInstance(code);
+  });
 }

@@ -3,7 +3,7 @@
 #include <shellapi.h>
 
 #include "app/main_app.h"
-#include "control/worker_control_win.h"
+#include "control/shell_messages_win.h"
 #include "monitor/work_thread_win.h"
 #include "res/resource.h"
 #include "settings/settings_sheet_win.h"
@@ -52,14 +52,11 @@ int CMainWnd::StartWorkThread(FileError* log_error) {
   *log_error = FileError::kNone;
   if (worker_) return 1;
   machine_.Reset();
-  WorkerControl& control = SharedWorkerControl();
-  control.target = hwnd();
-  control.run = 1;
-  ResetEvent(control.wake_event.get());
-  worker_ = StartWorkThreadObject(app_.store());
+  // A new worker has a run flag and a wake-up event of its own, set and not signalled.
+  worker_ = StartWorkThreadObject(hwnd(), app_.store());
   if (!worker_) {
     win::ShowMessage(nullptr, win::LoadResString(IDS_THREAD_INIT_FAILED),
-                     MB_OK | MB_ICONEXCLAMATION);
+                     MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND);
     return -1;
   }
   *log_error = app_.WriteLog("Start WorkThread!!\n");
@@ -69,12 +66,11 @@ int CMainWnd::StartWorkThread(FileError* log_error) {
 int CMainWnd::StopWorkThread(FileError* log_error) {
   *log_error = FileError::kNone;
   if (!worker_) return 1;
-  WorkerControl& control = SharedWorkerControl();
-  control.run = 0;
-  SetEvent(control.wake_event.get());
-  // After a time-out the worker is forgotten all the same.
-  WaitForSingleObject(worker_.get(), kWorkerStopTimeoutMs);
-  worker_.Reset();
+  // Taken out first: the wait handles messages sent to this thread, which may land here again.
+  WorkerThread stopping = std::move(worker_);
+  // After a time-out the worker is forgotten all the same; it can no longer report, and it ends
+  // at its next look at its own run flag.
+  stopping.Stop(kWorkerStopTimeoutMs);
   *log_error = app_.WriteLog("Finish WorkThread!!\n");
   machine_.Reset();
   return 1;
@@ -108,6 +104,11 @@ LRESULT CMainWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
       break;
     case WM_POWERBROADCAST:
       return OnPowerBroadcast(wparam);
+    case WM_ENDSESSION:
+      // The session ends: the same clean end as the close command, now, since the process may
+      // not get another message.
+      if (wparam != 0) DestroyWindow(hwnd());
+      return 0;
     case WM_ACTIVITY_EVENT:
       Report(machine_.OnActivityEvent(static_cast<std::uint32_t>(wparam),
                                       static_cast<std::uint32_t>(lparam)));
@@ -174,14 +175,22 @@ LRESULT CMainWnd::OnPowerBroadcast(WPARAM event) {
 }
 
 void CMainWnd::RunSettingsCommand() {
+  // The window may be closed (WM_CLOSE, log-off) inside any of the modal waits below, and this
+  // object is then gone.
+  win::LivenessGuard guard(*this);
   settings_open_ = true;
   // The sheet's modal loop goes on dispatching this window's ticks, events and broadcasts.
-  if (ShowSettingsSheet(hwnd(), app_.store())) {
+  const bool confirmed = ShowSettingsSheet(hwnd(), app_.store());
+  if (!guard.alive()) return;
+  if (confirmed) {
     LoadSettings();
     FileError e = FileError::kNone;
     StopWorkThread(&e);
+    if (!guard.alive()) return;
     if (e == FileError::kNone) StartWorkThread(&e);
+    if (!guard.alive()) return;
     Report(e);
+    if (!guard.alive()) return;
   }
   settings_open_ = false;
 }
@@ -202,8 +211,10 @@ void CMainWnd::OnTrayRightClick() {
   SetForegroundWindow(hwnd());
   SetFocus(hwnd());
   if (!settings_open_) {
-    TrackPopupMenu(popup, TPM_RIGHTBUTTON, at.x, at.y, 0, hwnd(), nullptr);
-    PostMessageA(hwnd(), WM_NULL, 0, 0);
+    win::LivenessGuard guard(*this);
+    const HWND self = hwnd();
+    TrackPopupMenu(popup, TPM_RIGHTBUTTON, at.x, at.y, 0, self, nullptr);
+    if (guard.alive()) PostMessageA(self, WM_NULL, 0, 0);
   }
 }
 
@@ -216,7 +227,7 @@ void CMainWnd::SetExecutionState(std::uint32_t flags) {
 }
 
 void CMainWnd::WakeWorker() {
-  SetEvent(SharedWorkerControl().wake_event.get());
+  worker_.Wake();
 }
 
 void CMainWnd::ShowState(InhibitState state) {

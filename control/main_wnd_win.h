@@ -8,6 +8,7 @@
 #include "control/inhibit_state_machine.h"
 #include "control/tray_icon_win.h"
 #include "control/vocabulary.h"
+#include "monitor/worker_thread_win.h"
 
 namespace dozerin {
 
@@ -53,7 +54,7 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   InhibitStateMachine machine_;
   HICON icons_[kStateCount] = {};
   UINT_PTR tick_timer_id_ = 0;
-  win::UniqueHandle worker_;  // the running worker's thread, or empty
+  WorkerThread worker_;  // the running worker, or empty
   bool settings_open_ = false;
 };
 

@@ -7,13 +7,15 @@
 #include <cstring>
 
 #include "app/framework_win.h"
+#include "app/text.h"
 
 namespace dozerin {
 namespace {
 
-// A title longer than this is read only up to here; a window of another program could otherwise
-// make the worker take in any amount of memory.
-constexpr int kMaxTitleBytes = 4 << 20;
+// A title longer than this (in UTF-16 units) is read only up to here; a window of another program
+// could otherwise make the worker take in any amount of memory.
+constexpr int kMaxTitleUnits = 1 << 20;
+constexpr int kFirstTitleUnits = 256;
 // A walk that meets more windows than this stops: the Z order can change under a walk, and a walk
 // that comes round again must still end.
 constexpr int kMaxWindows = 100000;
@@ -38,20 +40,35 @@ bool ToolhelpProcesses::ForEachProcessName(
   return true;
 }
 
+namespace {
+
+// The title as the system stores it, in the ANSI code page. Read without sending WM_GETTEXT:
+// that message would make the worker wait on whichever thread owns the window, this program's own
+// user-interface thread included, and a window that does not answer would stall the worker.
+std::string WindowTitle(HWND w, std::u16string* buffer) {
+  int room = kFirstTitleUnits;
+  for (;;) {
+    buffer->assign(static_cast<std::size_t>(room), u'\0');
+    const int got = InternalGetWindowText(w, reinterpret_cast<wchar_t*>(buffer->data()), room);
+    if (got <= 0) return {};
+    // A title that filled the buffer may be longer: read it again with more room.
+    if (got < room - 1 || room >= kMaxTitleUnits) {
+      return text::FromUtf16(std::u16string_view(buffer->data(), static_cast<std::size_t>(got)));
+    }
+    room = room * 4 < kMaxTitleUnits ? room * 4 : kMaxTitleUnits;
+  }
+}
+
+}  // namespace
+
 std::vector<TopLevelWindow> DesktopWindows::TopLevelWindows() {
   std::vector<TopLevelWindow> windows;
-  std::string title;
+  std::u16string buffer;
   int count = 0;
   for (HWND w = GetTopWindow(nullptr); w != nullptr && count < kMaxWindows;
        w = GetWindow(w, GW_HWNDNEXT), ++count) {
     TopLevelWindow entry;
-    const int length = GetWindowTextLengthA(w);
-    if (length > 0) {
-      const int room = (length < kMaxTitleBytes ? length : kMaxTitleBytes) + 1;
-      title.assign(static_cast<std::size_t>(room), '\0');
-      const int got = GetWindowTextA(w, title.data(), room);
-      entry.title.assign(title.data(), got > 0 ? static_cast<std::size_t>(got) : 0);
-    }
+    entry.title = WindowTitle(w, &buffer);
     char class_name[100] = {};
     const int class_length = GetClassNameA(w, class_name, sizeof class_name);
     if (class_length > 0)

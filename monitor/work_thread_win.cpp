@@ -5,7 +5,6 @@
 #include <memory>
 
 #include "control/vocabulary.h"
-#include "control/worker_control_win.h"
 #include "monitor/load_sampling.h"
 #include "monitor/watch_sources_win.h"
 #include "monitor/worker.h"
@@ -19,16 +18,14 @@ class Win32WorkerPlatform : public WorkerPlatform {
  public:
   explicit Win32WorkerPlatform(WorkerControl& control) : control_(control) {}
   void Post(std::uint32_t requests, std::uint32_t kinds) override {
-    PostMessageA(control_.target.load(), WM_ACTIVITY_EVENT, requests, kinds);
+    control_.Post(WM_ACTIVITY_EVENT, requests, kinds);
   }
   bool Running() const override { return control_.run.load() != 0; }
-  void WaitForWakeUp() override {
-    WaitForSingleObject(control_.wake_event.get(), INFINITE);
-    ResetEvent(control_.wake_event.get());
-  }
+  void WaitForWakeUp() override { control_.WaitForWakeUp(); }
   void ShowError(int string_id) override {
+    // From the background: the box comes to the front instead of waiting unseen behind others.
     win::ShowMessage(nullptr, win::LoadResString(static_cast<UINT>(string_id)),
-                     MB_OK | MB_ICONEXCLAMATION);
+                     MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND);
   }
 
  private:
@@ -56,9 +53,9 @@ class Win32Sources : public ActivitySources {
   DesktopWindows windows_;
 };
 
-// Everything the thread owns; deleted by the thread when it ends.
+// Everything the worker owns; made on its thread and gone when it ends.
 struct WorkThreadObject {
-  explicit WorkThreadObject(const SettingsStore& s) : store(s), platform(SharedWorkerControl()) {}
+  WorkThreadObject(const SettingsStore& s, WorkerControl& control) : store(s), platform(control) {}
   SettingsStore store;  // a copy: the worker never touches the main thread's objects
   Win32WorkerPlatform platform;
   Win32Sources sources;
@@ -67,24 +64,13 @@ struct WorkThreadObject {
   ProcessorLoad processor{perf_data};
 };
 
-DWORD WINAPI WorkThread(LPVOID parameter) {
-  const std::unique_ptr<WorkThreadObject> self(static_cast<WorkThreadObject*>(parameter));
-  RunWorker(self->store, self->platform, self->sources, self->network, self->processor);
-  return 0;
-}
-
 }  // namespace
 
-win::UniqueHandle StartWorkThreadObject(const SettingsStore& store) {
-  auto object = std::make_unique<WorkThreadObject>(store);
-  // Made suspended so that it never runs above idle priority, then let go at once.
-  win::UniqueHandle thread(
-      CreateThread(nullptr, 0, WorkThread, object.get(), CREATE_SUSPENDED, nullptr));
-  if (!thread) return {};
-  object.release();  // the thread owns it now
-  SetThreadPriority(thread.get(), THREAD_PRIORITY_IDLE);
-  ResumeThread(thread.get());
-  return thread;
+WorkerThread StartWorkThreadObject(HWND target, const SettingsStore& store) {
+  return WorkerThread::Start(target, [store](WorkerControl& control) {
+    const auto self = std::make_unique<WorkThreadObject>(store, control);
+    RunWorker(self->store, self->platform, self->sources, self->network, self->processor);
+  });
 }
 
 }  // namespace dozerin

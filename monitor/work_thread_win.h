@@ -1,15 +1,16 @@
-// The worker's thread on Windows.
+// The program's monitoring worker on Windows.
 #pragma once
 
-#include "app/framework_win.h"
+#include <windows.h>
+
+#include "monitor/worker_thread_win.h"
 
 namespace dozerin {
 
 class SettingsStore;
 
-// Starts WorkThread at idle priority. The thread's own objects are deleted by the thread when it
-// ends; the returned handle stays valid (and waitable) until its owner closes it. An empty handle
-// means the thread could not be started.
-win::UniqueHandle StartWorkThreadObject(const SettingsStore& store);
+// Starts WorkThread at idle priority, reporting to target. It reads its settings from a copy of
+// store. Empty when the thread could not be started.
+WorkerThread StartWorkThreadObject(HWND target, const SettingsStore& store);
 
 }  // namespace dozerin

@@ -41,6 +41,8 @@ class SettingsPage {
   virtual ~SettingsPage() = default;
   // First display in a showing of the sheet: reads the page's keys and shows them.
   virtual void Initialize() = 0;
+  // The page is shown again after another tab: it shows the values it took when it was left.
+  virtual void Activate() {}
   // Leaving the page, or OK while it is on screen: false (after its message) keeps the page.
   virtual bool Check() { return true; }
   // OK: writes the page's keys; false after a message when that failed.
@@ -62,6 +64,7 @@ class CPageGeneral : public SettingsPage {
  public:
   using SettingsPage::SettingsPage;
   void Initialize() override;
+  void Activate() override { Show(); }
   bool Check() override;
   bool Save() override;
 

@@ -26,7 +26,7 @@ struct AddDialogState {
   std::string text;
 };
 
-INT_PTR CALLBACK AddDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+INT_PTR AddDialogMessage(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
   auto* state = reinterpret_cast<AddDialogState*>(GetWindowLongPtrA(dialog, DWLP_USER));
   switch (message) {
     case WM_INITDIALOG: {
@@ -72,6 +72,11 @@ INT_PTR CALLBACK AddDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM 
   }
 }
 
+INT_PTR CALLBACK AddDialogProc(HWND dialog, UINT message, WPARAM wparam, LPARAM lparam) {
+  return win::Guarded<INT_PTR>(FALSE,
+                               [&] { return AddDialogMessage(dialog, message, wparam, lparam); });
+}
+
 struct SheetState;
 
 // One page of the sheet: the dialog that shows it and the logic behind it.
@@ -83,6 +88,7 @@ class PageHost : public PageView {
   bool created() const { return hwnd_ != nullptr; }
 
   static INT_PTR CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
+  static INT_PTR HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam);
 
   // PageView
   std::string ItemText(int id) override { return win::WindowText(GetDlgItem(hwnd_, id)); }
@@ -163,6 +169,11 @@ struct SheetState {
 
 INT_PTR PageHost::OnNotify(const NMHDR* header) {
   switch (header->code) {
+    case PSN_SETACTIVE:
+      // Back on the tab: the values as the page took them when it was left, formatted anew.
+      page_->Activate();
+      SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, 0);
+      return TRUE;
     case PSN_KILLACTIVE: {
       const bool ok = page_->Check();
       SetWindowLongPtrA(hwnd_, DWLP_MSGRESULT, ok ? FALSE : TRUE);
@@ -185,6 +196,10 @@ INT_PTR PageHost::OnNotify(const NMHDR* header) {
 }
 
 INT_PTR CALLBACK PageHost::Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  return win::Guarded<INT_PTR>(FALSE, [&] { return HandleMessage(hwnd, message, wparam, lparam); });
+}
+
+INT_PTR PageHost::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   auto* self = reinterpret_cast<PageHost*>(GetWindowLongPtrA(hwnd, DWLP_USER));
   switch (message) {
     case WM_INITDIALOG: {
@@ -238,8 +253,10 @@ bool ShowSettingsSheet(HWND owner, SettingsStore& store) {
   header.nPages = 4;
   header.nStartPage = 0;
   header.ppsp = pages;
-  const INT_PTR result = PropertySheetA(&header);
-  return result > 0 && sheet.saved;
+  PropertySheetA(&header);
+  // Only the pages' own round of saves tells: a modal sheet returns 0 ("no changes were saved")
+  // when no page ever marked itself changed, even after every page has written its keys.
+  return sheet.saved;
 }
 
 }  // namespace dozerin

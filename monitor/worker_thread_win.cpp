@@ -1,0 +1,84 @@
+#include "monitor/worker_thread_win.h"
+
+namespace dozerin {
+namespace {
+
+// What the thread owns: its share of the control block and its body. Deleted by the thread.
+struct ThreadStart {
+  std::shared_ptr<WorkerControl> control;
+  WorkerThread::Body body;
+};
+
+DWORD WINAPI WorkerEntry(LPVOID parameter) {
+  const std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
+  try {
+    start->body(*start->control);
+  } catch (...) {
+    // Ends like a worker whose reader failed: the user is told, nothing more is reported.
+    win::ReportCurrentException();
+  }
+  return 0;
+}
+
+}  // namespace
+
+void WorkerControl::Post(UINT message, WPARAM wparam, LPARAM lparam) const {
+  if (abandoned.load() == 0) PostMessageA(target, message, wparam, lparam);
+}
+
+void WorkerControl::WaitForWakeUp() const {
+  WaitForSingleObject(wake_event.get(), INFINITE);
+  ResetEvent(wake_event.get());
+}
+
+bool WaitHandlingSentMessages(HANDLE handle, DWORD timeout_ms) {
+  const ULONGLONG deadline = GetTickCount64() + timeout_ms;
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    const DWORD left = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    const DWORD result = MsgWaitForMultipleObjects(1, &handle, FALSE, left, QS_SENDMESSAGE);
+    if (result == WAIT_OBJECT_0) return true;
+    if (result != WAIT_OBJECT_0 + 1) return false;  // timed out, or the wait failed
+    // Dispatches the sent messages only; posted ones stay queued for the message loop.
+    MSG msg;
+    PeekMessageA(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+  }
+}
+
+WorkerThread::~WorkerThread() = default;
+
+WorkerThread WorkerThread::Start(HWND target, Body body) {
+  auto control = std::make_shared<WorkerControl>();
+  control->target = target;
+  control->wake_event.Reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  if (!control->wake_event) return {};
+  auto start = std::make_unique<ThreadStart>(ThreadStart{control, std::move(body)});
+  // Made suspended so that it never runs above idle priority, then let go at once.
+  win::UniqueHandle thread(
+      CreateThread(nullptr, 0, WorkerEntry, start.get(), CREATE_SUSPENDED, nullptr));
+  if (!thread) return {};
+  start.release();  // the thread owns it now
+  SetThreadPriority(thread.get(), THREAD_PRIORITY_IDLE);
+  ResumeThread(thread.get());
+  WorkerThread worker;
+  worker.thread_ = std::move(thread);
+  worker.control_ = std::move(control);
+  return worker;
+}
+
+void WorkerThread::Wake() const {
+  if (control_) SetEvent(control_->wake_event.get());
+}
+
+bool WorkerThread::Stop(DWORD timeout_ms) {
+  if (!thread_) return true;
+  control_->run = 0;
+  SetEvent(control_->wake_event.get());
+  const bool ended = WaitHandlingSentMessages(thread_.get(), timeout_ms);
+  if (!ended) control_->abandoned = 1;
+  thread_.Reset();
+  control_.reset();  // a given-up worker keeps the block alive through its own share
+  return ended;
+}
+
+}  // namespace dozerin
