@@ -1,13 +1,14 @@
 #!/bin/sh
-# Runs a Windows program under Wine with a Japanese locale, so that the ANSI code page is 932.
+# Runs a Windows program under Wine with a Japanese locale, so that the ANSI code page is 932
+# (or with the locale in $DOZERIN_LANG, such as en_US.UTF-8 for an English Windows).
 # The Wine prefix is made once per build folder (on first use, under a lock) and reused.
 set -eu
 : "${DOZERIN_WINEPREFIX:=${TMPDIR:-/tmp}/dozerin-wine-$(id -u)}"
 export WINEPREFIX="$DOZERIN_WINEPREFIX"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
-export LANG=ja_JP.UTF-8
-export LC_ALL=ja_JP.UTF-8
+export LANG="${DOZERIN_LANG:-ja_JP.UTF-8}"
+export LC_ALL="$LANG"
 wine=$(command -v wine64 || command -v wine)
 mkdir -p "$(dirname "$WINEPREFIX")"
 (

@@ -214,6 +214,43 @@ TEST(Log, FailedWriteShowsTheFileErrorAndTheProgramGoesOn) {
   EXPECT_EQ(Close(s.p, s.w), 0u);
 }
 
+// A close from outside (WM_CLOSE, or the session ending) while one of the program's modal loops
+// runs ends it cleanly: worker stopped and logged, icon gone, exit code 0.
+TEST(Close, FromOutsideWhileAModalLoopRuns) {
+  enum Loop { kSheet, kMessageBox };
+  const struct {
+    Loop loop;
+    UINT message;
+  } cases[] = {{kSheet, WM_CLOSE}, {kMessageBox, WM_CLOSE}, {kSheet, WM_ENDSESSION}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.loop == kSheet ? "sheet" : "message box");
+    Started s("[GENERAL]\r\nLog=1\r\n");
+    ASSERT_NE(s.w, nullptr);
+    ASSERT_TRUE(WaitForLogLine(s.inst.log(), "Start WorkThread!!"));
+    HANDLE other = INVALID_HANDLE_VALUE;
+    if (c.loop == kSheet) {
+      PostMessageA(s.w, WM_COMMAND, ID_SETTINGS, 0);
+    } else {  // a failed log write shows its message box
+      other = CreateFileA(s.inst.log().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                          OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+      PostMessageA(s.w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_CPU);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return FindWindowOf(s.p.pid(), "Dozerin", "#32770"); }));
+    if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+    if (c.message == WM_CLOSE) {
+      PostMessageA(s.w, WM_CLOSE, 0, 0);
+    } else {
+      DWORD_PTR ignored = 0;
+      SendMessageTimeoutA(s.w, WM_ENDSESSION, TRUE, 0, SMTO_NORMAL, 15000, &ignored);
+    }
+    EXPECT_EQ(s.p.WaitForExit(), 0u);
+    const Lines lines = EventLines(s.inst.log());
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "Finish WorkThread!!");
+    EXPECT_TRUE(WaitUntil([] { return CountTrayPixels(kCyan) == 0; })) << "the icon stayed";
+  }
+}
+
 // The helper's window title, as the program reads it, and the INI text that names the helper.
 const char kHelperTitleUtf8[] = "Watch Me ウォッチ";
 

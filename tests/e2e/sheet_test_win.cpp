@@ -315,6 +315,41 @@ TEST_F(Sheet, FailedWriteShowsTheMessageAndKeepsTheSheetOpen) {
   EXPECT_NE(std::find(lines.begin(), lines.end(), "MaxMargin=60"), lines.end());
 }
 
+TEST_F(Sheet, AFailedListSaveStopsTheRoundAndASecondOkWritesEverything) {
+  Start("[GENERAL]\r\nMaxMargin=5\r\n[WINDOW]\r\n0=old\r\n");
+  ASSERT_NE(Open(), nullptr);
+  HWND general = Page();
+  SetDlgItemTextA(general, IDC_CPU_USAGE, "0042");
+  SetDlgItemTextA(general, IDC_MAX_MARGIN, "60");
+  Tab(1);
+  // An entry that no INI line can hold: the Process page's save fails.
+  SendDlgItemMessageA(Page(), IDC_PROCESS_LIST, LB_ADDSTRING, 0,
+                      reinterpret_cast<LPARAM>("line\nbreak"));
+  Tab(2);
+  Add(Page(), IDC_WINDOW_ADD, IDC_ADD_WINDOW_NAME, "new");
+  Tab(3);
+  Tab(0);  // back on the tab: the value as the page took it, formatted anew
+  EXPECT_EQ(Text(Page(), IDC_CPU_USAGE), "42");
+  PressOk();
+  EXPECT_EQ(TakeMessage(),
+            Acp("設定の更新時にエラーが発生しました。\nインストールフォルダに書き込み"
+                "権限があるか確認してください。"));
+  ASSERT_TRUE(IsWindow(sheet_));
+  // General saved; the pages after the failing one did not.
+  EXPECT_EQ(IniLines(inst_->Path("dozerin.ini")),
+            (Lines{"[GENERAL]", "MaxMargin=60", "NetworkTraffic=0", "CPUUsage=42", "MouseCap=0",
+                   "[WINDOW]", "0=old"}));
+  Tab(1);
+  SendDlgItemMessageA(Page(), IDC_PROCESS_LIST, LB_SETCURSEL, 0, 0);
+  SendMessageA(GetDlgItem(Page(), IDC_PROCESS_DELETE), BM_CLICK, 0, 0);
+  PressOk();
+  ASSERT_TRUE(SheetCloses());
+  EXPECT_EQ(IniLines(inst_->Path("dozerin.ini")),
+            (Lines{"[GENERAL]", "MaxMargin=60", "NetworkTraffic=0", "CPUUsage=42", "MouseCap=0",
+                   "BusyDisplay=0", "ResetDisplayOnWakeup=0", "SetMarginOnWakeup=0", "[WINDOW]",
+                   "0=old", "1=new"}));
+}
+
 TEST_F(Sheet, DoubleClickOpensOneSheetAndTheMenuStaysShut) {
   Start("[GENERAL]\r\nLog=1\r\n");
   auto double_click = [&] {
