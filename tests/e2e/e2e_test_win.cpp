@@ -346,6 +346,31 @@ TEST(Load, ProcessorReaderThatCannotBeOpenedEndsTheWorkerWithItsMessage) {
       "パフォーマンスモニタの初期化に失敗しました。(Processor)", "perf_processor_failed");
 }
 
+// Run with an English locale (the e2e_tests_english test): the boxes show the English copies.
+TEST(English, MessageBoxesHaveTheirText) {
+  {
+    Started s("[GENERAL]\r\nLog=1\r\n");
+    ASSERT_NE(s.w, nullptr);
+    StopWorker(s.w);
+    HANDLE other = CreateFileA(s.inst.log().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    PostMessageA(s.w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_CPU);
+    HWND box = nullptr;
+    ASSERT_TRUE(
+        WaitUntil([&] { return (box = FindWindowOf(s.p.pid(), "Dozerin", "#32770")) != nullptr; }));
+    char text[1024] = {};
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    EXPECT_EQ(std::string(text),
+              "A sharing violation occurred while accessing " + s.inst.log() + ".");
+    SaveScreenshot("english_log_sharing_violation");
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    CloseHandle(other);
+    EXPECT_EQ(Close(s.p, s.w), 0u);
+  }
+  ExpectReaderFailure("[GENERAL]\r\nLog=1\r\nCPUUsage=50\r\n",
+                      "Error at initialize perfmon. (Processor)", "english_perf_processor_failed");
+}
+
 TEST(Tray, IconShowsEachStateAndTheMenuClosesTheProgram) {
   Started s("[GENERAL]\r\nLog=1\r\nMaxMargin=600\r\n");
   ASSERT_NE(s.w, nullptr);
