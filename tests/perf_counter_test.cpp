@@ -338,6 +338,20 @@ TEST(CounterNames, ParseAndFind) {
   for (const Row& r : rows) EXPECT_EQ(names.FindCounterIndex(r.name), r.index) << r.name;
   // "NoDigits" sits at index 0: a lookup that finds it cannot tell it from "not found".
   EXPECT_EQ(names.size(), 8u);
+
+  // With every index in range, negative and oversized ones are still skipped, not wrapped.
+  const CounterNames all(
+      "-5\0Negative\0"
+      "4294967298\0Wrapped\0"
+      "99999999999999999999\0Huge\0"
+      "4294967295\0Largest\0"
+      "-0\0Zero\0"s,
+      0xFFFFFFFFu);
+  EXPECT_EQ(all.FindCounterIndex("Negative"), 0u);
+  EXPECT_EQ(all.FindCounterIndex("Wrapped"), 0u);
+  EXPECT_EQ(all.FindCounterIndex("Huge"), 0u);
+  EXPECT_EQ(all.FindCounterIndex("Largest"), 0xFFFFFFFFu);
+  EXPECT_EQ(all.size(), 2u);  // "Largest" and "Zero"
 }
 
 TEST(CounterNames, TextWithoutItsEndIsReadSafely) {
@@ -355,10 +369,10 @@ TEST(CounterNames, TextWithoutItsEndIsReadSafely) {
   };
   for (const std::string& t : cases) {
     const CounterNames names(std::string(t.begin(), t.end()), 100);
-    EXPECT_EQ(names.FindCounterIndex("Name"), t == "5\0Name"s || t == "5\0Name\0"
-                                                                      "6"s
-                                                  ? 5u
-                                                  : 0u);
+    const bool has_name = t == "5\0Name"s || t == "5\0Name\0"
+                                                  "6"s;
+    EXPECT_EQ(names.FindCounterIndex("Name"), has_name ? 5u : 0u);
+    EXPECT_EQ(names.size(), has_name ? 1u : 0u) << "an index without a name makes an entry";
   }
 }
 
