@@ -5,7 +5,7 @@
 set -eu
 : "${DOZERIN_WINEPREFIX:=${TMPDIR:-/tmp}/dozerin-wine-$(id -u)}"
 export WINEPREFIX="$DOZERIN_WINEPREFIX"
-export WINEDEBUG=-all
+export WINEDEBUG="${WINEDEBUG:--all}"
 export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG="${DOZERIN_LANG:-ja_JP.UTF-8}"
 export LC_ALL="$LANG"
