@@ -1,6 +1,8 @@
 #include "control/main_wnd_win.h"
 
 #include <shellapi.h>
+// windows.h first: commctrl.h relies on its types.
+#include <commctrl.h>
 
 #include "app/main_app.h"
 #include "control/shell_messages_win.h"
@@ -37,6 +39,22 @@ CMainWnd* CMainWnd::Create(CMainApp& app) {
 CMainWnd::~CMainWnd() {
   for (HICON& icon : icons_) {
     if (icon != nullptr) DestroyIcon(icon);
+  }
+}
+
+void CMainWnd::LoadStateIcons() {
+  for (int state = 0; state < kStateCount; ++state) {
+    HICON icon = nullptr;
+    const auto id = static_cast<WORD>(kStateIcons[state]);
+    if (FAILED(LoadIconMetric(GetModuleHandleA(nullptr), MAKEINTRESOURCEW(id), LIM_SMALL, &icon))) {
+      icon = static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(id),
+                                           IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                           GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR));
+    }
+    // A failed load keeps the icon there is rather than leaving the slot empty.
+    if (icon == nullptr) continue;
+    if (icons_[state] != nullptr) DestroyIcon(icons_[state]);
+    icons_[state] = icon;
   }
 }
 
@@ -104,6 +122,11 @@ LRESULT CMainWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
       break;
     case WM_POWERBROADCAST:
       return OnPowerBroadcast(wparam);
+    case WM_DPICHANGED:
+    case WM_DISPLAYCHANGE:
+      LoadStateIcons();
+      NotifyIcon(NIM_MODIFY, icons_[machine_.displayed_state()], IDS_APP_TITLE);
+      return Default(message, wparam, lparam);
     case WM_ENDSESSION:
       // The session ends: the same clean end as the close command, now, since the process may
       // not get another message.
@@ -115,6 +138,8 @@ LRESULT CMainWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
       return 1;
     default:
       if (message == TaskbarCreatedMessage() && message != 0) {
+        // A new taskbar may come with a new scale.
+        LoadStateIcons();
         NotifyIcon(NIM_ADD, icons_[machine_.displayed_state()], IDS_APP_TITLE);
         return Default(message, wparam, lparam);
       }
@@ -132,13 +157,7 @@ LRESULT CMainWnd::OnCreate(WPARAM wparam, LPARAM lparam) {
   FileError log_error;
   // A worker that cannot be started, or a start that cannot be logged, ends start-up.
   if (StartWorkThread(&log_error) < 0 || log_error != FileError::kNone) return -1;
-  const int cx = GetSystemMetrics(SM_CXSMICON);
-  const int cy = GetSystemMetrics(SM_CYSMICON);
-  for (int state = 0; state < kStateCount; ++state) {
-    icons_[state] = static_cast<HICON>(LoadImageA(GetModuleHandleA(nullptr),
-                                                  MAKEINTRESOURCEA(kStateIcons[state]), IMAGE_ICON,
-                                                  cx, cy, LR_DEFAULTCOLOR));
-  }
+  LoadStateIcons();
   NotifyIcon(NIM_ADD, icons_[machine_.displayed_state()], IDS_APP_TITLE);
   tick_timer_id_ = SetTimer(hwnd(), kTickTimerId, kTickPeriodMs, nullptr);
   return 0;

@@ -39,6 +39,9 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   LRESULT OnCreate(WPARAM wparam, LPARAM lparam);
   void OnDestroy();
   LRESULT OnPowerBroadcast(WPARAM event);
+  // (Re)loads the three state icons at the small-icon size of the current DPI, each from the
+  // frame drawn for that size.
+  void LoadStateIcons();
   void RunSettingsCommand();
   // Reports a failed log write of a handler that has ended early.
   void Report(FileError error);

@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Draws Dozerin's icons: a lightning bolt in the colour of each state (cyan idle, yellow margin,
-red busy) and the program icon, each at 16x16 and 32x32 with an alpha channel, written as .ico
-files into res/icons/. Run it again after changing a shape or a colour, and commit the results."""
+red busy) and the program icon, each in every size the notification area and the shell use from
+100 % to 400 % scaling (16 to 64 pixels) with an alpha channel, written as .ico files into
+res/icons/. Run it again after changing a shape or a colour, and commit the results."""
 import math
 import os
 import struct
@@ -13,6 +14,7 @@ OUT = os.path.join(HERE, "..", "res", "icons")
 BOLT = [(0.63, 0.02), (0.17, 0.56), (0.46, 0.56), (0.34, 0.98), (0.83, 0.41), (0.54, 0.41), (0.72, 0.02)]
 
 SUBSAMPLES = 6
+SIZES = (16, 20, 24, 32, 40, 48, 64)
 
 
 def inside(poly, x, y):
@@ -46,7 +48,8 @@ def rounded_square_inside(x, y, radius=0.18):
 
 def render(size, fill, outline, background=None):
     """Returns rows of (r, g, b, a), top row first."""
-    border = (0.8 if size <= 16 else 1.1) / size
+    # The outline stays about a pixel wide at small sizes and grows slowly with the icon.
+    border = max(0.8, min(2.2, size / 26)) / size
     rows = []
     for py in range(size):
         row = []
@@ -117,7 +120,7 @@ ICONS = {
 def main():
     os.makedirs(OUT, exist_ok=True)
     for name, style in ICONS.items():
-        data = ico([(size, render(size, **style)) for size in (16, 32)])
+        data = ico([(size, render(size, **style)) for size in SIZES])
         with open(os.path.join(OUT, name), "wb") as f:
             f.write(data)
         print("wrote", os.path.normpath(os.path.join(OUT, name)), len(data), "bytes")
