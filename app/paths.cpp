@@ -38,4 +38,18 @@ SidePaths DeriveSidePaths(std::string_view exe_path) {
   return paths;
 }
 
+SidePaths ChooseUserPaths(const SidePaths& beside, bool ini_beside, bool folder_writable,
+                          std::string_view config_home, std::string_view state_home,
+                          std::string_view home) {
+  if (ini_beside || folder_writable) return beside;
+  const std::string config =
+      config_home.empty() ? std::string(home) + "/.config" : std::string(config_home);
+  const std::string state =
+      state_home.empty() ? std::string(home) + "/.local/state" : std::string(state_home);
+  SidePaths paths = beside;
+  paths.ini = config + "/dozerin/" + beside.base_name + ".ini";
+  paths.log = state + "/dozerin/" + beside.base_name + ".log";
+  return paths;
+}
+
 }  // namespace dozerin

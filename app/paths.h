@@ -17,6 +17,14 @@ struct SidePaths {
 // nothing is cut off.
 SidePaths DeriveSidePaths(std::string_view exe_path);
 
+// Where the Linux program keeps its files: beside the executable when that folder already holds
+// the INI file or may be written (a portable copy), else the INI file in
+// $XDG_CONFIG_HOME/dozerin/ and the log in $XDG_STATE_HOME/dozerin/ (by default ~/.config and
+// ~/.local/state), named after the executable all the same.
+SidePaths ChooseUserPaths(const SidePaths& beside, bool ini_beside, bool folder_writable,
+                          std::string_view config_home, std::string_view state_home,
+                          std::string_view home);
+
 // Full path of the running executable, however long; empty when it cannot be read.
 std::string ExecutablePath();
 

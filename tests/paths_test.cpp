@@ -63,6 +63,27 @@ TEST(Paths, LongPathsAreNeitherCutNorOverflowed) {
   EXPECT_EQ(p.base_name, "dozerin");
 }
 
+TEST(Paths, UserFoldersOnlyWhenTheExecutablesFolderIsNeitherPortableNorWritable) {
+  const SidePaths beside{"/opt/d/dozer.ini", "/opt/d/dozer.log", "dozer"};
+  const struct {
+    bool ini_beside, writable;
+    const char *config, *state, *ini, *log;
+  } rows[] = {
+      {true, false, "", "", "/opt/d/dozer.ini", "/opt/d/dozer.log"},
+      {false, true, "", "", "/opt/d/dozer.ini", "/opt/d/dozer.log"},
+      {false, false, "", "", "/home/u/.config/dozerin/dozer.ini",
+       "/home/u/.local/state/dozerin/dozer.log"},
+      {false, false, "/c", "/s", "/c/dozerin/dozer.ini", "/s/dozerin/dozer.log"},
+  };
+  for (const auto& r : rows) {
+    const SidePaths p =
+        ChooseUserPaths(beside, r.ini_beside, r.writable, r.config, r.state, "/home/u");
+    EXPECT_EQ(p.ini, r.ini);
+    EXPECT_EQ(p.log, r.log);
+    EXPECT_EQ(p.base_name, "dozer");
+  }
+}
+
 TEST(Paths, ExecutablePathNamesThisTestProgram) {
   const std::string exe = ExecutablePath();
   ASSERT_FALSE(exe.empty());

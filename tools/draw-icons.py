@@ -2,10 +2,11 @@
 """Draws Dozerin's icons: a lightning bolt in the colour of each state (cyan idle, yellow margin,
 red busy) and the program icon, each in every size the notification area and the shell use from
 100 % to 400 % scaling (16 to 64 pixels) with an alpha channel, written as .ico files into
-res/icons/. Run it again after changing a shape or a colour, and commit the results."""
+res/icons/, and the same images as PNG files (res/icons/png/) for the Linux program. Run it again after changing a shape or a colour, and commit the results."""
 import math
 import os
 import struct
+import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 OUT = os.path.join(HERE, "..", "res", "icons")
@@ -109,6 +110,19 @@ def ico(images):
     return header + entries + blobs
 
 
+def png(rows):
+    """The bytes of a PNG file of one RGBA image."""
+    size = len(rows)
+    raw = b"".join(b"\0" + bytes(c for px in row for c in px) for row in rows)
+
+    def chunk(kind, data):
+        return struct.pack(">I", len(data)) + kind + data + struct.pack(">I", zlib.crc32(kind + data))
+
+    header = struct.pack(">IIBBBBB", size, size, 8, 6, 0, 0, 0)
+    return (b"\x89PNG\r\n\x1a\n" + chunk(b"IHDR", header) + chunk(b"IDAT", zlib.compress(raw, 9))
+            + chunk(b"IEND", b""))
+
+
 ICONS = {
     "state_idle.ico": dict(fill=(0, 200, 235), outline=(0, 70, 110)),
     "state_margin.ico": dict(fill=(255, 212, 0), outline=(120, 80, 0)),
@@ -118,9 +132,13 @@ ICONS = {
 
 
 def main():
-    os.makedirs(OUT, exist_ok=True)
+    os.makedirs(os.path.join(OUT, "png"), exist_ok=True)
     for name, style in ICONS.items():
-        data = ico([(size, render(size, **style)) for size in SIZES])
+        images = [(size, render(size, **style)) for size in SIZES]
+        for size, rows in images:
+            with open(os.path.join(OUT, "png", "%s-%d.png" % (name[:-4], size)), "wb") as f:
+                f.write(png(rows))
+        data = ico(images)
         with open(os.path.join(OUT, name), "wb") as f:
             f.write(data)
         print("wrote", os.path.normpath(os.path.join(OUT, name)), len(data), "bytes")

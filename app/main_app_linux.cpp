@@ -1,0 +1,162 @@
+// Start-up and shutdown of the Linux program: files beside the executable or in the user's XDG
+// folders, one instance per user and executable name, SIGTERM and SIGINT ending it like the close
+// command.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QSocketNotifier>
+#include <cerrno>
+#include <cstdlib>
+#include <memory>
+
+#include "app/main_app.h"
+#include "control/main_wnd_linux.h"
+#include "res/resource.h"
+#include "res/texts.h"
+
+namespace dozerin {
+namespace {
+
+int g_signal_pipe[2] = {-1, -1};
+
+void OnSignal(int) {
+  const int saved = errno;
+  const char byte = 1;
+  [[maybe_unused]] const ssize_t n = write(g_signal_pipe[1], &byte, 1);
+  errno = saved;
+}
+
+std::string Env(const char* name) {
+  const char* value = std::getenv(name);
+  return value != nullptr ? value : "";
+}
+
+// Makes folder and its parents, like mkdir -p; errors show later, when the file is written.
+void MakeFolders(const std::string& file) {
+  for (std::size_t at = file.find('/', 1); at != std::string::npos; at = file.find('/', at + 1)) {
+    mkdir(file.substr(0, at).c_str(), 0700);
+  }
+}
+
+}  // namespace
+
+struct CMainApp::Platform {
+  int lock_fd = -1;  // held for the life of the process
+  std::unique_ptr<CMainWnd> wnd;
+  std::unique_ptr<QSocketNotifier> signal_notifier;
+  ~Platform() {
+    if (lock_fd >= 0) close(lock_fd);
+  }
+};
+
+CMainApp::CMainApp() : platform_(std::make_unique<Platform>()) {}
+
+CMainApp::~CMainApp() = default;
+
+bool CMainApp::InitInstance() {
+  const std::string exe = ExecutablePath();
+  if (exe.empty()) return false;
+  const SidePaths beside = DeriveSidePaths(exe);
+  const std::string folder = exe.substr(0, exe.rfind('/') + 1);
+  paths_ = ChooseUserPaths(beside, access(beside.ini.c_str(), F_OK) == 0,
+                           access(folder.c_str(), W_OK) == 0, Env("XDG_CONFIG_HOME"),
+                           Env("XDG_STATE_HOME"), Env("HOME"));
+  if (paths_.ini != beside.ini) {
+    MakeFolders(paths_.ini);
+    MakeFolders(paths_.log);
+  }
+  store_.SetPath(paths_.ini);
+  log_.Configure(paths_.log, store_.ReadInt(settings::kLog) != 0);
+
+  // One instance per user and executable name: a lock that ends with the process.
+  std::string runtime = Env("XDG_RUNTIME_DIR");
+  const std::string lock_path =
+      runtime.empty() ? "/tmp/" + paths_.base_name + "-" + std::to_string(getuid()) + ".lock"
+                      : runtime + "/" + paths_.base_name + ".lock";
+  platform_->lock_fd = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
+  if (platform_->lock_fd < 0 || flock(platform_->lock_fd, LOCK_EX | LOCK_NB) != 0) return false;
+
+  auto wnd = std::make_unique<CMainWnd>(*this);
+  if (!wnd->Create()) return false;
+  platform_->wnd = std::move(wnd);
+
+  // SIGTERM and SIGINT reach the event loop through a pipe and end the program cleanly.
+  if (pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) == 0) {
+    platform_->signal_notifier =
+        std::make_unique<QSocketNotifier>(g_signal_pipe[0], QSocketNotifier::Read);
+    QObject::connect(platform_->signal_notifier.get(), &QSocketNotifier::activated, [this] {
+      char drained[16];
+      while (read(g_signal_pipe[0], drained, sizeof drained) > 0) {
+      }
+      platform_->wnd->Close();
+    });
+    struct sigaction action = {};
+    action.sa_handler = OnSignal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESTART;
+    sigaction(SIGTERM, &action, nullptr);
+    sigaction(SIGINT, &action, nullptr);
+  }
+  return true;
+}
+
+int CMainApp::Run() {
+  return QApplication::exec();
+}
+
+int CMainApp::ExitInstance(int exit_code) {
+  platform_->signal_notifier.reset();
+  platform_->wnd.reset();
+  return exit_code;
+}
+
+void CMainApp::ReportLogFailure(FileError error) {
+  if (error == FileError::kNone || reporting_failure_) return;
+  reporting_failure_ = true;
+  int id = IDS_FILE_GENERIC;
+  switch (error) {
+    case FileError::kAccessDenied:
+      id = IDS_FILE_ACCESS_DENIED;
+      break;
+    case FileError::kSharingViolation:
+      id = IDS_FILE_SHARING_VIOLATION;
+      break;
+    case FileError::kBadPath:
+      id = IDS_FILE_BAD_PATH;
+      break;
+    case FileError::kDiskFull:
+      id = IDS_FILE_DISK_FULL;
+      break;
+    default:
+      break;
+  }
+  const std::string_view text = UiText(id, JapaneseLocale());
+  QString message = QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+  message.replace(QStringLiteral("%1"), QString::fromStdString(log_.path()));
+  QMessageBox::critical(nullptr, QStringLiteral("Dozerin"), message);
+  reporting_failure_ = false;
+}
+
+CMainApp& App() {
+  static CMainApp app;
+  return app;
+}
+
+}  // namespace dozerin
+
+int main(int argc, char** argv) {
+  QApplication qt(argc, argv);
+  QApplication::setQuitOnLastWindowClosed(false);  // message boxes come and go; the icon stays
+  dozerin::CMainApp& app = dozerin::App();
+  try {
+    const int code = app.InitInstance() ? app.Run() : 0;
+    return app.ExitInstance(code);
+  } catch (...) {
+    return app.ExitInstance(1);
+  }
+}

@@ -1,0 +1,211 @@
+#include "control/main_wnd_linux.h"
+
+#include <QApplication>
+#include <QDBusConnection>
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QUrl>
+#include <cstdlib>
+
+#include "app/main_app.h"
+#include "monitor/work_thread_linux.h"
+#include "res/resource.h"
+#include "res/texts.h"
+
+namespace dozerin {
+namespace {
+
+QString Ui(int id) {
+  const std::string_view text = UiText(id, JapaneseLocale());
+  return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+}
+
+// The reason a person reads in the lists of inhibitors.
+QString Why(std::uint32_t kinds) {
+  if (kinds & KIND_NETWORK) return QStringLiteral("network load");
+  if (kinds & KIND_CPU) return QStringLiteral("processor load");
+  if (kinds & KIND_PROCESS) return QStringLiteral("process");
+  if (kinds & KIND_WINDOW) return QStringLiteral("window");
+  if (kinds & KIND_MOUSE) return QStringLiteral("mouse");
+  return {};
+}
+
+}  // namespace
+
+CMainWnd::CMainWnd(CMainApp& app)
+    : app_(app),
+      machine_(*this),
+      inhibitors_([this](const QString& line) { Report(Log(line.toStdString())); }) {
+  const char* icons[kStateCount] = {":/icons/state_idle", ":/icons/state_margin",
+                                    ":/icons/state_busy"};
+  for (int state = 0; state < kStateCount; ++state) {
+    for (int size : {16, 20, 24, 32, 40, 48, 64}) {
+      icons_[state].addFile(QStringLiteral("%1-%2.png").arg(icons[state]).arg(size),
+                            QSize(size, size));
+    }
+  }
+}
+
+CMainWnd::~CMainWnd() {
+  Close();
+}
+
+void CMainWnd::LoadSettings() {
+  machine_.SetSettings(LoadInhibitSettings(app_.store()));
+}
+
+bool CMainWnd::Create() {
+  LoadSettings();
+  FileError log_error;
+  if (StartWorkThread(&log_error) < 0 || log_error != FileError::kNone) return false;
+  if (!X11Available()) Report(Log(UiText(kTextNoDisplay, false)));
+
+  QAction* settings = menu_.addAction(Ui(kTextMenuSettings));
+  QFont bold = settings->font();
+  bold.setBold(true);  // the default item, as a double click runs it
+  settings->setFont(bold);
+  connect(settings, &QAction::triggered, this, [this] { RunSettingsCommand(); });
+  menu_.addSeparator();
+  connect(menu_.addAction(Ui(kTextMenuClose)), &QAction::triggered, this, [this] { Close(); });
+  tray_.setContextMenu(&menu_);
+  tray_.setIcon(icons_[machine_.displayed_state()]);
+  tray_.setToolTip(Ui(IDS_APP_TITLE));
+  connect(&tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
+    if (r == QSystemTrayIcon::DoubleClick) RunSettingsCommand();
+  });
+  // Without a tray host the program runs on, log only; the icon shows when a host appears.
+  tray_.show();
+
+  // Suspend and resume come from logind; a "delay" lock gives time for the suspend steps.
+  QDBusConnection::systemBus().connect(
+      QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+      QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("PrepareForSleep"), this,
+      SLOT(OnPrepareForSleep(bool)));
+  inhibitors_.TakeSleepDelay();
+
+  connect(&tick_, &QTimer::timeout, this, [this] { OnTick(); });
+  tick_.start(kTickPeriodMs);
+  return true;
+}
+
+int CMainWnd::StartWorkThread(FileError* log_error) {
+  *log_error = FileError::kNone;
+  if (worker_) return 1;
+  machine_.Reset();
+  // Reports cross to this thread through the event loop, in the order they were posted.
+  worker_ = StartWorkThreadObject(
+      [this](std::uint32_t requests, std::uint32_t kinds) {
+        QMetaObject::invokeMethod(
+            this, [this, requests, kinds] { OnActivityEvent(requests, kinds); },
+            Qt::QueuedConnection);
+      },
+      [this](int id) {
+        QMetaObject::invokeMethod(
+            this, [this, id] { ShowError(id); }, Qt::QueuedConnection);
+      },
+      app_.store());
+  if (!worker_) {
+    ShowError(IDS_THREAD_INIT_FAILED);
+    return -1;
+  }
+  *log_error = app_.WriteLog("Start WorkThread!!\n");
+  return 1;
+}
+
+int CMainWnd::StopWorkThread(FileError* log_error) {
+  *log_error = FileError::kNone;
+  if (!worker_) return 1;
+  LinuxWorkerThread stopping = std::move(worker_);
+  stopping.Stop(kWorkerStopTimeoutMs);
+  *log_error = app_.WriteLog("Finish WorkThread!!\n");
+  machine_.Reset();
+  return 1;
+}
+
+void CMainWnd::Close() {
+  if (closed_) return;
+  closed_ = true;
+  FileError ignored;
+  StopWorkThread(&ignored);
+  tick_.stop();
+  inhibitors_.ReleaseAll();
+  inhibitors_.ReleaseSleepDelay();
+  tray_.hide();
+  QCoreApplication::exit(0);
+}
+
+void CMainWnd::OnTick() {
+  in_tick_ = true;
+  tick_requests_ = 0;
+  const FileError e = machine_.OnTick();
+  in_tick_ = false;
+  // What this tick asked for is held until a tick asks for less.
+  inhibitors_.Want((tick_requests_ & kEsSystemRequired) != 0,
+                   (tick_requests_ & kEsDisplayRequired) != 0, why_);
+  Report(e);
+}
+
+void CMainWnd::OnActivityEvent(std::uint32_t requests, std::uint32_t kinds) {
+  if (closed_) return;
+  if ((requests & (SET_BUSY | SET_MARGIN)) != 0 && kinds != 0) why_ = Why(kinds);
+  Report(machine_.OnActivityEvent(requests, kinds));
+}
+
+void CMainWnd::OnPrepareForSleep(bool start) {
+  if (closed_) return;
+  FileError e = FileError::kNone;
+  if (start) {
+    StopWorkThread(&e);
+    inhibitors_.ReleaseSleepDelay();  // the suspend steps are done
+  } else {
+    StartWorkThread(&e);
+    if (e == FileError::kNone) e = machine_.OnResume();
+    inhibitors_.TakeSleepDelay();
+  }
+  Report(e);
+}
+
+void CMainWnd::RunSettingsCommand() {
+  // The settings dialog of this program is still to come; meanwhile the folder of its INI file.
+  QDesktopServices::openUrl(
+      QUrl::fromLocalFile(QFileInfo(QString::fromStdString(app_.store().path())).absolutePath()));
+}
+
+void CMainWnd::Report(FileError error) {
+  app_.ReportLogFailure(error);
+}
+
+void CMainWnd::ShowError(int string_id) {
+  // Not modal: the main loop goes on with its ticks meanwhile.
+  auto* box =
+      new QMessageBox(QMessageBox::Warning, Ui(IDS_APP_TITLE), Ui(string_id), QMessageBox::Ok);
+  box->setAttribute(Qt::WA_DeleteOnClose);
+  box->show();
+}
+
+void CMainWnd::SetExecutionState(std::uint32_t flags) {
+  if (in_tick_) {
+    tick_requests_ |= flags;
+  } else if (flags & kEsDisplayRequired) {
+    inhibitors_.SimulateUserActivity();  // the display is turned on at a wake-up
+  }
+}
+
+void CMainWnd::WakeWorker() {
+  worker_.Wake();
+}
+
+void CMainWnd::ShowState(InhibitState state) {
+  tray_.setIcon(icons_[state]);
+}
+
+bool CMainWnd::LoggingOn() const {
+  return app_.logging_on();
+}
+
+FileError CMainWnd::Log(std::string_view line) {
+  return app_.WriteLog(line);
+}
+
+}  // namespace dozerin

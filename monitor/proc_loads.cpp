@@ -1,0 +1,195 @@
+#include "monitor/proc_loads.h"
+
+#include <fstream>
+#include <limits>
+
+namespace dozerin {
+namespace {
+
+constexpr std::size_t kMaxLines = 65536;
+
+bool Blank(char c) {
+  return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f';
+}
+
+std::string_view Trim(std::string_view s) {
+  while (!s.empty() && Blank(s.front())) s.remove_prefix(1);
+  while (!s.empty() && Blank(s.back())) s.remove_suffix(1);
+  return s;
+}
+
+// Calls line for each line of text, up to kMaxLines; stops when it returns false.
+template <typename F>
+void ForEachLine(std::string_view text, F&& line) {
+  for (std::size_t n = 0; !text.empty() && n < kMaxLines; ++n) {
+    const std::size_t end = text.find('\n');
+    if (!line(text.substr(0, end))) return;
+    if (end == std::string_view::npos) return;
+    text.remove_prefix(end + 1);
+  }
+}
+
+// The blank-separated decimal numbers of s, at most max of them; nothing when one is not a plain
+// number or does not fit 64 bits.
+std::optional<std::vector<std::uint64_t>> Numbers(std::string_view s, std::size_t max) {
+  std::vector<std::uint64_t> out;
+  std::size_t pos = 0;
+  while (out.size() < max) {
+    while (pos < s.size() && Blank(s[pos])) ++pos;
+    if (pos == s.size()) break;
+    std::uint64_t value = 0;
+    const std::size_t start = pos;
+    for (; pos < s.size() && s[pos] >= '0' && s[pos] <= '9'; ++pos) {
+      const auto digit = static_cast<std::uint64_t>(s[pos] - '0');
+      if (value > (std::numeric_limits<std::uint64_t>::max() - digit) / 10) return std::nullopt;
+      value = value * 10 + digit;
+    }
+    if (pos == start || (pos < s.size() && !Blank(s[pos]))) return std::nullopt;
+    out.push_back(value);
+  }
+  return out;
+}
+
+bool AddChecked(std::uint64_t* sum, std::uint64_t value) {
+  if (*sum > std::numeric_limits<std::uint64_t>::max() - value) return false;
+  *sum += value;
+  return true;
+}
+
+}  // namespace
+
+std::vector<InterfaceBytes> ParseNetDev(std::string_view text) {
+  std::vector<InterfaceBytes> out;
+  ForEachLine(text, [&](std::string_view line) {
+    const std::size_t colon = line.rfind(':');
+    if (colon == std::string_view::npos) return true;  // a heading
+    const std::string_view name = Trim(line.substr(0, colon));
+    const auto numbers = Numbers(line.substr(colon + 1), 16);
+    if (name.empty() || !numbers || numbers->size() < 9) return true;
+    out.push_back({std::string(name), (*numbers)[0], (*numbers)[8]});
+    return true;
+  });
+  return out;
+}
+
+std::vector<ProcessorTimes> ParseProcStat(std::string_view text) {
+  std::vector<ProcessorTimes> out;
+  ForEachLine(text, [&](std::string_view line) {
+    if (line.size() < 4 || line.substr(0, 3) != "cpu" || line[3] < '0' || line[3] > '9') {
+      return true;
+    }
+    std::size_t pos = 3;
+    std::uint64_t index = 0;
+    for (; pos < line.size() && line[pos] >= '0' && line[pos] <= '9'; ++pos) {
+      index = index * 10 + static_cast<std::uint64_t>(line[pos] - '0');
+      if (index > std::numeric_limits<std::uint32_t>::max()) return true;
+    }
+    // user nice system idle iowait irq softirq steal (guest time is within user already)
+    const auto n = Numbers(line.substr(pos), 8);
+    if (!n || n->size() < 4) return true;
+    ProcessorTimes times;
+    times.index = static_cast<std::uint32_t>(index);
+    for (std::size_t i = 0; i < n->size(); ++i) {
+      const bool idle = i == 3 || i == 4;
+      if (!idle && !AddChecked(&times.busy, (*n)[i])) return true;
+      if (!AddChecked(&times.total, (*n)[i])) return true;
+    }
+    out.push_back(times);
+    return true;
+  });
+  return out;
+}
+
+std::optional<std::uint32_t> ParseInterfaceType(std::string_view text) {
+  const auto n = Numbers(Trim(text.substr(0, text.find('\n'))), 2);
+  if (!n || n->size() != 1 || (*n)[0] > std::numeric_limits<std::uint32_t>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<std::uint32_t>((*n)[0]);
+}
+
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t max_bytes) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  std::string text;
+  char buffer[8192];
+  while (text.size() < max_bytes && in.read(buffer, sizeof buffer).gcount() > 0) {
+    text.append(buffer, static_cast<std::size_t>(in.gcount()));
+  }
+  if (in.bad()) return std::nullopt;
+  if (text.size() > max_bytes) text.resize(max_bytes);
+  return text;
+}
+
+bool ProcNetworkLoad::Open() {
+  // The first sample: every interface starts from here.
+  return Sample().has_value();
+}
+
+bool ProcNetworkLoad::Loopback(const std::string& name) {
+  const auto known = loopback_.find(name);
+  if (known != loopback_.end()) return known->second;
+  // A name that could leave the folder is nobody's interface.
+  const bool bad_name = name.find('/') != std::string::npos || name == "." || name == "..";
+  const auto type = bad_name ? std::nullopt : read_(root_ + "/sys/class/net/" + name + "/type");
+  const bool loopback =
+      bad_name || (type && ParseInterfaceType(*type) == kLoopbackType) || name == "lo";
+  return loopback_[name] = loopback;
+}
+
+std::optional<std::uint32_t> ProcNetworkLoad::Sample() {
+  const std::optional<std::string> text = read_(root_ + "/proc/net/dev");
+  if (!text) return std::nullopt;
+  const auto now = now_();
+  std::map<std::string, Previous> seen;
+  std::uint64_t sum = 0;
+  for (const InterfaceBytes& i : ParseNetDev(*text)) {
+    if (seen.count(i.name) != 0 || Loopback(i.name)) continue;
+    const std::uint64_t bytes = i.received + i.sent;  // wraps like the counters themselves
+    const auto before = previous_.find(i.name);
+    if (before != previous_.end()) {
+      // As on Windows: a counter that went backwards, or no time, counts as no traffic.
+      const auto delta = static_cast<std::int64_t>(bytes - before->second.bytes);
+      const double seconds = std::chrono::duration<double>(now - before->second.at).count();
+      if (delta > 0 && seconds > 0) {
+        const double rate = static_cast<double>(delta) / seconds;
+        sum += rate >= 4294967295.0 ? 4294967295u : static_cast<std::uint64_t>(rate);
+      }
+    }
+    seen[i.name] = {bytes, now};
+  }
+  // Interfaces that have gone are forgotten; so is what was looked up about them.
+  previous_ = std::move(seen);
+  for (auto it = loopback_.begin(); it != loopback_.end();) {
+    it = previous_.count(it->first) != 0 || it->second ? std::next(it) : loopback_.erase(it);
+  }
+  if (loopback_.size() > 4096) loopback_.clear();
+  return sum > 4294967295u ? 4294967295u : static_cast<std::uint32_t>(sum);
+}
+
+bool ProcProcessorLoad::Open() {
+  return Sample().has_value();
+}
+
+std::optional<std::uint32_t> ProcProcessorLoad::Sample() {
+  const std::optional<std::string> text = read_(root_ + "/proc/stat");
+  if (!text) return std::nullopt;
+  std::map<std::uint32_t, ProcessorTimes> now;
+  std::uint32_t busiest = 0;
+  for (const ProcessorTimes& t : ParseProcStat(*text)) {
+    const auto before = previous_.find(t.index);
+    if (before != previous_.end() && t.total > before->second.total &&
+        t.busy >= before->second.busy) {
+      const std::uint64_t busy = t.busy - before->second.busy;
+      const std::uint64_t total = t.total - before->second.total;
+      const auto percent = static_cast<std::uint32_t>(
+          busy >= total ? 100.0 : static_cast<double>(busy) * 100.0 / static_cast<double>(total));
+      if (percent > busiest) busiest = percent;
+    }
+    now[t.index] = t;
+  }
+  previous_ = std::move(now);
+  return busiest;
+}
+
+}  // namespace dozerin

@@ -1,0 +1,88 @@
+// The network and processor loads as Linux shows them: the counters of /proc/net/dev and the
+// per-processor times of /proc/stat, read from a root folder (the real "/" or a recorded tree),
+// turned into the worker's two figures by the same rules as the Windows counters: a first
+// sample and a counter that went backwards count as no load.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "monitor/worker.h"
+
+namespace dozerin {
+
+struct InterfaceBytes {
+  std::string name;
+  std::uint64_t received = 0;
+  std::uint64_t sent = 0;
+};
+
+// /proc/net/dev: after two heading lines, "name: rx_bytes rx_packets ... tx_bytes ..." with the
+// sent bytes as the ninth number. Lines that do not read so (short, not numbers, numbers too large
+// for 64 bits) are left out; so is everything after the first 65536 lines.
+std::vector<InterfaceBytes> ParseNetDev(std::string_view text);
+
+struct ProcessorTimes {
+  std::uint32_t index = 0;  // N of "cpuN"
+  std::uint64_t busy = 0;   // user, nice, system, irq, softirq, steal
+  std::uint64_t total = 0;  // busy plus idle and iowait
+};
+
+// The "cpuN" lines of /proc/stat (the "cpu" line of all processors together is left out). Lines
+// that do not read so are left out.
+std::vector<ProcessorTimes> ParseProcStat(std::string_view text);
+
+// /sys/class/net/<name>/type: the interface's type number (772 is a loopback).
+std::optional<std::uint32_t> ParseInterfaceType(std::string_view text);
+constexpr std::uint32_t kLoopbackType = 772;
+
+// Reads a whole file under the root folder; nothing when it cannot be read.
+using FileReader = std::function<std::optional<std::string>(const std::string& path)>;
+using SteadyClock = std::function<std::chrono::steady_clock::time_point()>;
+// Reads at most max_bytes of a file with the standard library.
+std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t max_bytes = 1 << 22);
+
+// Bytes per second received plus sent over every interface that is not a loopback.
+class ProcNetworkLoad : public LoadProbe {
+ public:
+  ProcNetworkLoad(std::string root, FileReader read, SteadyClock now)
+      : root_(std::move(root)), read_(std::move(read)), now_(std::move(now)) {}
+  bool Open() override;
+  std::optional<std::uint32_t> Sample() override;
+  std::size_t interfaces_known() const { return previous_.size(); }
+
+ private:
+  bool Loopback(const std::string& name);
+
+  std::string root_;
+  FileReader read_;
+  SteadyClock now_;
+  struct Previous {
+    std::uint64_t bytes;
+    std::chrono::steady_clock::time_point at;
+  };
+  std::map<std::string, Previous> previous_;  // interfaces of the last reading only
+  std::map<std::string, bool> loopback_;      // looked up once per interface
+};
+
+// The busiest processor's busy percentage since the previous sample.
+class ProcProcessorLoad : public LoadProbe {
+ public:
+  ProcProcessorLoad(std::string root, FileReader read)
+      : root_(std::move(root)), read_(std::move(read)) {}
+  bool Open() override;
+  std::optional<std::uint32_t> Sample() override;
+
+ private:
+  std::string root_;
+  FileReader read_;
+  std::map<std::uint32_t, ProcessorTimes> previous_;
+};
+
+}  // namespace dozerin

@@ -1,0 +1,219 @@
+#include "monitor/watch_sources_linux.h"
+
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#include <xcb/xcb.h>
+#include <xcb/xcb_ewmh.h>
+#include <xcb/xcb_icccm.h>
+
+#include <cstdlib>
+#include <cstring>
+
+#include "monitor/proc_loads.h"
+
+namespace dozerin {
+namespace {
+
+// A window list longer than this is read only so far: another program could make any number of
+// windows.
+constexpr std::uint32_t kMaxWindows = 65536;
+// Titles are read up to this many 32-bit units.
+constexpr std::uint32_t kMaxTitleUnits = 1 << 18;
+
+class Dir {
+ public:
+  explicit Dir(const std::string& path) : d_(opendir(path.c_str())) {}
+  ~Dir() {
+    if (d_ != nullptr) closedir(d_);
+  }
+  Dir(const Dir&) = delete;
+  Dir& operator=(const Dir&) = delete;
+  DIR* get() const { return d_; }
+
+ private:
+  DIR* d_;
+};
+
+}  // namespace
+
+std::string_view BaseName(std::string_view path) {
+  const std::size_t slash = path.rfind('/');
+  return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+std::string ProcProcesses::NameOf(const std::string& pid_dir) const {
+  char target[4096];
+  const ssize_t n = readlink((pid_dir + "/exe").c_str(), target, sizeof target);
+  if (n > 0 && static_cast<std::size_t>(n) < sizeof target) {
+    std::string_view exe(target, static_cast<std::size_t>(n));
+    // An executable replaced while it runs reads "/usr/bin/vlc (deleted)".
+    constexpr std::string_view kDeleted = " (deleted)";
+    if (exe.size() > kDeleted.size() && exe.substr(exe.size() - kDeleted.size()) == kDeleted) {
+      exe.remove_suffix(kDeleted.size());
+    }
+    return std::string(BaseName(exe));
+  }
+  if (const auto cmdline = ReadWholeFile(pid_dir + "/cmdline", 4096)) {
+    const std::string_view first(cmdline->c_str());  // up to its NUL
+    if (!first.empty()) return std::string(BaseName(first));
+  }
+  if (auto comm = ReadWholeFile(pid_dir + "/comm", 64)) {
+    while (!comm->empty() && comm->back() == '\n') comm->pop_back();
+    return *comm;
+  }
+  return {};
+}
+
+bool ProcProcesses::ForEachProcessName(const std::function<bool(std::string_view name)>& visit) {
+  const std::string proc = root_ + "/proc";
+  Dir dir(proc);
+  if (dir.get() == nullptr) return false;
+  ++pass_;
+  bool stop = false;
+  while (!stop) {
+    const dirent* entry = readdir(dir.get());
+    if (entry == nullptr) break;
+    char* end = nullptr;
+    const long pid = std::strtol(entry->d_name, &end, 10);
+    if (end == entry->d_name || *end != '\0' || pid <= 0) continue;
+    const std::string pid_dir = proc + "/" + entry->d_name;
+    struct stat st;
+    if (stat(pid_dir.c_str(), &st) != 0) continue;  // gone meanwhile
+    const std::int64_t started =
+        static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
+    auto it = names_.find(pid);
+    if (it == names_.end() || it->second.started != started) {
+      it = names_.insert_or_assign(pid, Known{started, NameOf(pid_dir), pass_}).first;
+    }
+    it->second.pass = pass_;
+    stop = !it->second.name.empty() && visit(it->second.name);
+  }
+  // Forget the processes that have ended (a walk cut short keeps the rest for the next one).
+  if (!stop) {
+    for (auto it = names_.begin(); it != names_.end();) {
+      it = it->second.pass == pass_ ? std::next(it) : names_.erase(it);
+    }
+  }
+  return true;
+}
+
+struct X11Desktop::Connection {
+  xcb_connection_t* xcb = nullptr;
+  xcb_window_t root = 0;
+  xcb_ewmh_connection_t ewmh{};
+  bool ewmh_ready = false;
+};
+
+X11Desktop::X11Desktop() : c_(std::make_unique<Connection>()) {
+  const char* display = std::getenv("DISPLAY");
+  if (display == nullptr || display[0] == '\0') return;
+  int screen_number = 0;
+  c_->xcb = xcb_connect(display, &screen_number);
+  if (xcb_connection_has_error(c_->xcb) != 0) {
+    xcb_disconnect(c_->xcb);
+    c_->xcb = nullptr;
+    return;
+  }
+  xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c_->xcb));
+  for (int i = 0; i < screen_number && it.rem > 0; ++i) xcb_screen_next(&it);
+  if (it.rem == 0) {
+    xcb_disconnect(c_->xcb);
+    c_->xcb = nullptr;
+    return;
+  }
+  c_->root = it.data->root;
+  xcb_intern_atom_cookie_t* atoms = xcb_ewmh_init_atoms(c_->xcb, &c_->ewmh);
+  c_->ewmh_ready = atoms != nullptr && xcb_ewmh_init_atoms_replies(&c_->ewmh, atoms, nullptr) != 0;
+}
+
+X11Desktop::~X11Desktop() {
+  if (c_->ewmh_ready) xcb_ewmh_connection_wipe(&c_->ewmh);
+  if (c_->xcb != nullptr) xcb_disconnect(c_->xcb);
+}
+
+bool X11Desktop::connected() const {
+  return c_->xcb != nullptr && xcb_connection_has_error(c_->xcb) == 0;
+}
+
+std::vector<TopLevelWindow> X11Desktop::TopLevelWindows() {
+  std::vector<TopLevelWindow> out;
+  if (!connected()) return out;
+  xcb_connection_t* x = c_->xcb;
+  // The window manager's list of client windows, else the root's children.
+  std::vector<xcb_window_t> windows;
+  if (c_->ewmh_ready) {
+    xcb_ewmh_get_windows_reply_t list;
+    if (xcb_ewmh_get_client_list_reply(&c_->ewmh, xcb_ewmh_get_client_list(&c_->ewmh, 0), &list,
+                                       nullptr) != 0) {
+      windows.assign(list.windows, list.windows + std::min(list.windows_len, kMaxWindows));
+      xcb_ewmh_get_windows_reply_wipe(&list);
+    }
+  }
+  if (windows.empty()) {
+    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(x, xcb_query_tree(x, c_->root), nullptr);
+    if (tree != nullptr) {
+      const xcb_window_t* children = xcb_query_tree_children(tree);
+      const int n = xcb_query_tree_children_length(tree);
+      // Children come bottom to top; the walk goes front to back.
+      for (int i = n - 1; i >= 0 && windows.size() < kMaxWindows; --i)
+        windows.push_back(children[i]);
+      std::free(tree);
+    }
+  }
+  // Every request first, then every reply: one round trip for the whole list.
+  struct Cookies {
+    xcb_get_property_cookie_t net_name, name, klass;
+  };
+  std::vector<Cookies> cookies;
+  cookies.reserve(windows.size());
+  for (xcb_window_t w : windows) {
+    Cookies c;
+    c.net_name = c_->ewmh_ready ? xcb_get_property(x, 0, w, c_->ewmh._NET_WM_NAME,
+                                                   c_->ewmh.UTF8_STRING, 0, kMaxTitleUnits)
+                                : xcb_get_property_cookie_t{0};
+    c.name = xcb_get_property(x, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, kMaxTitleUnits);
+    c.klass = xcb_get_property(x, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64);
+    cookies.push_back(c);
+  }
+  auto text_of = [x](xcb_get_property_cookie_t cookie) -> std::optional<std::string> {
+    if (cookie.sequence == 0) return std::nullopt;
+    xcb_get_property_reply_t* reply = xcb_get_property_reply(x, cookie, nullptr);
+    if (reply == nullptr) return std::nullopt;
+    std::optional<std::string> text;
+    if (reply->type != XCB_NONE && reply->format == 8) {
+      const auto* bytes = static_cast<const char*>(xcb_get_property_value(reply));
+      text.emplace(bytes, static_cast<std::size_t>(xcb_get_property_value_length(reply)));
+    }
+    std::free(reply);
+    return text;
+  };
+  for (const Cookies& c : cookies) {
+    TopLevelWindow entry;
+    std::optional<std::string> net_name = text_of(c.net_name);
+    std::optional<std::string> name = text_of(c.name);
+    entry.title = net_name ? std::move(*net_name) : name ? std::move(*name) : std::string();
+    // WM_CLASS holds the instance name and the class name, each ending in a NUL.
+    if (std::optional<std::string> klass = text_of(c.klass)) {
+      const std::size_t nul = klass->find('\0');
+      std::string cls = nul == std::string::npos ? std::string() : klass->substr(nul + 1);
+      cls = cls.substr(0, cls.find('\0')).substr(0, 99);
+      entry.class_name = std::move(cls);
+    }
+    out.push_back(std::move(entry));
+  }
+  return out;
+}
+
+bool X11Desktop::ReadPointer(std::int32_t* px, std::int32_t* py) {
+  if (!connected()) return false;
+  xcb_query_pointer_reply_t* reply =
+      xcb_query_pointer_reply(c_->xcb, xcb_query_pointer(c_->xcb, c_->root), nullptr);
+  if (reply == nullptr) return false;
+  *px = reply->root_x;
+  *py = reply->root_y;
+  std::free(reply);
+  return true;
+}
+
+}  // namespace dozerin

@@ -1,0 +1,58 @@
+// Where the watches look on Linux: the processes of /proc, the top-level windows and the pointer
+// of the X11 display.
+#pragma once
+
+#include <cstdint>
+#include <ctime>
+#include <map>
+#include <memory>
+#include <string>
+
+#include "monitor/watches.h"
+
+namespace dozerin {
+
+// The executable's base name of every process: the target of /proc/<pid>/exe, else the first
+// command-line argument, else comm. A pass reads only processes it has not met before.
+class ProcProcesses : public ProcessSource {
+ public:
+  explicit ProcProcesses(std::string root = "") : root_(std::move(root)) {}
+  bool ForEachProcessName(const std::function<bool(std::string_view name)>& visit) override;
+  std::size_t cached() const { return names_.size(); }
+
+ private:
+  std::string NameOf(const std::string& pid_dir) const;
+
+  std::string root_;
+  struct Known {
+    std::int64_t started;  // the /proc/<pid> folder's change time: a reused pid gets a new one
+    std::string name;
+    std::uint64_t pass;
+  };
+  std::map<long, Known> names_;
+  std::uint64_t pass_ = 0;
+};
+
+// The base name of an executable path or command-line argument: what follows the last '/'.
+std::string_view BaseName(std::string_view path);
+
+// The X11 display named by $DISPLAY. All requests of a walk are sent before the first reply is
+// awaited.
+class X11Desktop : public WindowSource {
+ public:
+  X11Desktop();
+  ~X11Desktop() override;
+  X11Desktop(const X11Desktop&) = delete;
+  X11Desktop& operator=(const X11Desktop&) = delete;
+
+  // False without a display (no $DISPLAY, or a pure Wayland session): no windows, no pointer.
+  bool connected() const;
+  std::vector<TopLevelWindow> TopLevelWindows() override;
+  bool ReadPointer(std::int32_t* x, std::int32_t* y);
+
+ private:
+  struct Connection;
+  std::unique_ptr<Connection> c_;
+};
+
+}  // namespace dozerin

@@ -1,0 +1,83 @@
+#include "monitor/work_thread_linux.h"
+
+#include <chrono>
+#include <cstdlib>
+#include <memory>
+
+#include "monitor/proc_loads.h"
+#include "monitor/watch_sources_linux.h"
+#include "monitor/worker.h"
+#include "settings/settings_store.h"
+
+namespace dozerin {
+namespace {
+
+class LinuxWorkerPlatform : public WorkerPlatform {
+ public:
+  explicit LinuxWorkerPlatform(LinuxWorkerControl& control) : control_(control) {}
+  void Post(std::uint32_t requests, std::uint32_t kinds) override {
+    control_.Post(requests, kinds);
+  }
+  bool Running() const override { return control_.run.load() != 0; }
+  void WaitForWakeUp() override { control_.WaitForWakeUp(); }
+  void ShowError(int string_id) override { control_.ShowError(string_id); }
+
+ private:
+  LinuxWorkerControl& control_;
+};
+
+class LinuxSources : public ActivitySources {
+ public:
+  explicit LinuxSources(const std::string& root) : processes_(root) {}
+  bool ReadCursor(std::int32_t* x, std::int32_t* y) override { return desktop_.ReadPointer(x, y); }
+  bool WatchedProcessRunning(const std::vector<std::string>& names) override {
+    return dozerin::WatchedProcessRunning(processes_, names);
+  }
+  bool WatchedWindowExists(const std::vector<std::string>& patterns) override {
+    return dozerin::WatchedWindowExists(desktop_, patterns);
+  }
+
+ private:
+  ProcProcesses processes_;
+  X11Desktop desktop_;
+};
+
+std::string ProcRoot() {
+  const char* root = std::getenv("DOZERIN_PROC_ROOT");
+  return root != nullptr ? root : "";
+}
+
+// Everything the worker owns; made on its thread and gone when it ends.
+struct WorkThreadObject {
+  WorkThreadObject(const SettingsStore& s, LinuxWorkerControl& control)
+      : store(s),
+        platform(control),
+        sources(ProcRoot()),
+        network(
+            ProcRoot(), [](const std::string& p) { return ReadWholeFile(p); },
+            [] { return std::chrono::steady_clock::now(); }),
+        processor(ProcRoot(), [](const std::string& p) { return ReadWholeFile(p); }) {}
+  SettingsStore store;
+  LinuxWorkerPlatform platform;
+  LinuxSources sources;
+  ProcNetworkLoad network;
+  ProcProcessorLoad processor;
+};
+
+}  // namespace
+
+LinuxWorkerThread StartWorkThreadObject(LinuxWorkerControl::Report report,
+                                        LinuxWorkerControl::Error error,
+                                        const SettingsStore& store) {
+  return LinuxWorkerThread::Start(
+      std::move(report), std::move(error), [store](LinuxWorkerControl& control) {
+        const auto self = std::make_unique<WorkThreadObject>(store, control);
+        RunWorker(self->store, self->platform, self->sources, self->network, self->processor);
+      });
+}
+
+bool X11Available() {
+  return X11Desktop().connected();
+}
+
+}  // namespace dozerin

@@ -1,0 +1,20 @@
+// The program's monitoring worker on Linux.
+#pragma once
+
+#include "monitor/worker_thread_linux.h"
+
+namespace dozerin {
+
+class SettingsStore;
+
+// Starts the worker, which reads its settings from a copy of store and reports through report
+// and error (both called on its own thread). /proc and /sys are read under $DOZERIN_PROC_ROOT
+// when that is set: a seam for the tests, which steer recorded counters there.
+LinuxWorkerThread StartWorkThreadObject(LinuxWorkerControl::Report report,
+                                        LinuxWorkerControl::Error error,
+                                        const SettingsStore& store);
+
+// Whether an X11 display answers at $DISPLAY.
+bool X11Available();
+
+}  // namespace dozerin

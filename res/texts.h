@@ -1,0 +1,21 @@
+// The texts the program shows, in Japanese and in English, for the platforms whose resources are
+// not a Windows string table. The ids are those of the string table (res/resource.h).
+#pragma once
+
+#include <string_view>
+
+namespace dozerin {
+
+// The text of id in the user's language; empty when there is none. UTF-8.
+std::string_view UiText(int id, bool japanese);
+
+// Whether the user's language, as the locale variables name it, is Japanese.
+bool JapaneseLocale();
+
+// Texts of the tray menu, which the Windows program takes from its menu resource.
+constexpr int kTextMenuSettings = 0x10001;
+constexpr int kTextMenuClose = 0x10002;
+// Said once when there is no X display to watch.
+constexpr int kTextNoDisplay = 0x10003;
+
+}  // namespace dozerin

@@ -1,0 +1,236 @@
+#!/usr/bin/python3
+"""End-to-end tests of the native Linux dozerin, with no root and no desktop: private system and
+session buses carrying mock logind, ScreenSaver, PowerManagement and GNOME session services, and
+a virtual X display. The program runs from a scratch folder with its INI file beside it."""
+import os
+import shutil
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+import unittest
+
+import dbus
+import dbusmock
+
+DOZERIN = os.environ["DOZERIN_EXE"]
+LOGIND = "org.freedesktop.login1"
+
+
+def wait_until(condition, timeout=10.0):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if condition():
+            return True
+        time.sleep(0.1)
+    return condition()
+
+
+class DozerinLinux(dbusmock.DBusTestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.start_system_bus()
+        cls.start_session_bus()
+        cls.logind, cls.logind_obj = cls.spawn_server_template(
+            "logind", {}, stdout=subprocess.DEVNULL)
+        cls.desktop = {}
+        for name, path, interface, methods in [
+            ("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
+             "org.freedesktop.ScreenSaver",
+             [("Inhibit", "ss", "u", "ret = 11"), ("UnInhibit", "u", "", ""),
+              ("SimulateUserActivity", "", "", "")]),
+            ("org.freedesktop.PowerManagement", "/org/freedesktop/PowerManagement/Inhibit",
+             "org.freedesktop.PowerManagement.Inhibit",
+             [("Inhibit", "ss", "u", "ret = 22"), ("UnInhibit", "u", "", "")]),
+            ("org.gnome.SessionManager", "/org/gnome/SessionManager", "org.gnome.SessionManager",
+             [("Inhibit", "susu", "u", "ret = 33"), ("Uninhibit", "u", "", "")]),
+        ]:
+            process = cls.spawn_server(name, path, interface, system_bus=False,
+                                       stdout=subprocess.DEVNULL)
+            mock = dbus.Interface(cls.get_dbus(False).get_object(name, path), dbusmock.MOCK_IFACE)
+            for method in methods:
+                mock.AddMethod("", *method)
+            cls.desktop[name] = (process, mock)
+        cls.xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
+                                     "-nolisten", "tcp"], stdout=subprocess.PIPE)
+        cls.display = ":" + cls.xvfb.stdout.readline().decode().strip()
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.xvfb.terminate()
+        cls.xvfb.wait()
+        for process, _ in cls.desktop.values():
+            process.terminate()
+            process.wait()
+        cls.logind.terminate()
+        cls.logind.wait()
+        super().tearDownClass()
+
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="dozerin-e2e-")
+        self.exe = os.path.join(self.folder, "dozerin")
+        shutil.copy(DOZERIN, self.exe)
+        self.log = os.path.join(self.folder, "dozerin.log")
+        self.env = dict(os.environ, DISPLAY=self.display, XDG_RUNTIME_DIR=self.folder,
+                        QT_QPA_PLATFORM="xcb", LANG="C.UTF-8")
+        self.children = []
+        for _, mock in self.desktop.values():
+            mock.ClearCalls()
+
+    def tearDown(self):
+        for child in self.children:
+            if child.poll() is None:
+                child.kill()
+                child.wait()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    # Helpers.
+    def start(self, ini, **env):
+        with open(os.path.join(self.folder, "dozerin.ini"), "w", encoding="utf-8") as f:
+            f.write(ini)
+        p = subprocess.Popen([self.exe], env=dict(self.env, **env), stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+        self.children.append(p)
+        self.assertTrue(wait_until(lambda: "Start WorkThread!!" in self.lines()), "no start")
+        return p
+
+    def spawn(self, args):
+        p = subprocess.Popen(args, env=self.env, stdout=subprocess.DEVNULL,
+                             stderr=subprocess.DEVNULL)
+        self.children.append(p)
+        return p
+
+    def lines(self):
+        try:
+            with open(self.log, encoding="utf-8") as f:
+                return [line.rstrip("\n").split(" - ", 1)[1] for line in f if " - " in line]
+        except FileNotFoundError:
+            return []
+
+    def wait_line(self, line, count=1, timeout=10.0):
+        self.assertTrue(wait_until(lambda: self.lines().count(line) >= count, timeout),
+                        f"no {line!r} in {self.lines()[-8:]}")
+
+    def locks(self, what="idle"):
+        manager = dbus.Interface(self.logind_obj, "org.freedesktop.login1.Manager")
+        return [(str(i[0]), str(i[3])) for i in manager.ListInhibitors()
+                if str(i[1]) == "Dozerin" and str(i[0]) == what]
+
+    def calls(self, service, method):
+        return [c for c in self.desktop[service][1].GetCalls() if c[1] == method]
+
+    def stop(self, p):
+        p.send_signal(signal.SIGTERM)
+        self.assertEqual(p.wait(timeout=15), 0)
+        self.assertEqual(self.lines()[-1], "Finish WorkThread!!")
+        self.assertEqual(self.locks("idle") + self.locks("sleep"), [])
+
+    # Tests.
+    def test_watched_process_holds_every_inhibitor_until_it_ends(self):
+        watched = os.path.join(self.folder, "dozerin-watched")
+        shutil.copy("/bin/sleep", watched)
+        p = self.start("[GENERAL]\nLog=1\nMaxMargin=2\nBusyDisplay=1\n[PROCESS]\n0=Dozerin-Watched\n")
+        self.assertEqual(self.locks(), [])
+        helper = self.spawn([watched, "60"])
+        self.wait_line("Event KIND_PROCESS")
+        self.assertTrue(wait_until(lambda: self.locks() == [("idle", "block")]))
+        self.assertTrue(self.calls("org.freedesktop.ScreenSaver", "Inhibit"))
+        self.assertTrue(self.calls("org.freedesktop.PowerManagement", "Inhibit"))
+        gnome = self.calls("org.gnome.SessionManager", "Inhibit")
+        self.assertEqual(int(gnome[0][2][3]), 4 | 8)  # suspend, and idle for the display
+        helper.kill()
+        helper.wait()
+        # The margin follows, then every lock goes.
+        self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8))
+        self.assertTrue(wait_until(
+            lambda: self.calls("org.freedesktop.ScreenSaver", "UnInhibit")
+            and self.calls("org.freedesktop.PowerManagement", "UnInhibit")
+            and self.calls("org.gnome.SessionManager", "Uninhibit")))
+        self.stop(p)
+
+    def test_window_and_mouse(self):
+        p = self.start("[GENERAL]\nLog=1\nMouseCap=1\nMaxMargin=3\n[WINDOW]\n0=*watch me*\n")
+        xmessage = self.spawn(["xmessage", "-title", "Please Watch Me", "hello"])
+        self.wait_line("Event KIND_WINDOW")
+        self.assertTrue(wait_until(lambda: self.locks() == [("idle", "block")]))
+        xmessage.kill()
+        xmessage.wait()
+        self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8))
+        subprocess.run(["xdotool", "mousemove", "100", "100"], env=self.env, check=True)
+        time.sleep(1.5)
+        subprocess.run(["xdotool", "mousemove", "125", "100"], env=self.env, check=True)
+        self.wait_line("Event KIND_MOUSE")
+        self.assertTrue(wait_until(lambda: self.locks() == [("idle", "block")]))
+        self.stop(p)
+
+    def test_sleep_and_resume(self):
+        p = self.start("[GENERAL]\nLog=1\nMaxMargin=5\nSetMarginOnWakeup=1\n"
+                       "ResetDisplayOnWakeup=1\n")
+        self.assertTrue(wait_until(lambda: self.locks("sleep") == [("sleep", "delay")]))
+        self.logind_obj.EmitSignal("org.freedesktop.login1.Manager", "PrepareForSleep", "b",
+                                   [True], dbus_interface=dbusmock.MOCK_IFACE)
+        self.wait_line("Finish WorkThread!!")
+        self.assertTrue(wait_until(lambda: self.locks("sleep") == []), "delay lock kept")
+        self.logind_obj.EmitSignal("org.freedesktop.login1.Manager", "PrepareForSleep", "b",
+                                   [False], dbus_interface=dbusmock.MOCK_IFACE)
+        self.wait_line("Start WorkThread!!", 2)
+        self.wait_line("Set STATE_MARGIN")
+        self.assertTrue(wait_until(lambda: self.locks("sleep") == [("sleep", "delay")]))
+        self.assertTrue(self.calls("org.freedesktop.ScreenSaver", "SimulateUserActivity"))
+        self.assertTrue(wait_until(lambda: self.locks() == [("idle", "block")]))
+        self.stop(p)
+
+    def test_second_start_ends_at_once(self):
+        p = self.start("[GENERAL]\nLog=1\n")
+        second = subprocess.run([self.exe], env=self.env, timeout=10, check=False)
+        self.assertEqual(second.returncode, 0)
+        self.assertEqual(self.lines(), ["Start WorkThread!!"])
+        self.stop(p)
+
+    def test_network_and_processor_from_the_recorded_tree(self):
+        root = os.path.join(self.folder, "root")
+        for name, kind in (("lo", 772), ("eth0", 1)):
+            os.makedirs(os.path.join(root, "sys/class/net", name))
+            with open(os.path.join(root, "sys/class/net", name, "type"), "w") as f:
+                f.write(f"{kind}\n")
+        os.makedirs(os.path.join(root, "proc/net"))
+        counters = {"lo": 0, "eth0": 0, "busy": 0, "idle": 0}
+        rates = {"lo": 50 << 20, "eth0": 0, "busy": 10, "idle": 90}
+        done = threading.Event()
+
+        def advance():
+            while not done.is_set():
+                for key, rate in rates.items():
+                    counters[key] += rate // 10
+                net = ("Inter-|   Receive\n face |bytes\n" + "".join(
+                    f"{n:>6}: {counters[n]} 0 0 0 0 0 0 0 {counters[n]} 0 0 0 0 0 0 0\n"
+                    for n in ("lo", "eth0")))
+                stat = (f"cpu  1 1 1 1\ncpu0 {counters['busy']} 0 0 {counters['idle']} 0 0 0 0\n"
+                        f"cpu1 0 0 0 {counters['busy'] + counters['idle']} 0 0 0 0\n")
+                for path, text in (("proc/net/dev", net), ("proc/stat", stat)):
+                    with open(os.path.join(root, path + ".new"), "w") as f:
+                        f.write(text)
+                    os.replace(os.path.join(root, path + ".new"), os.path.join(root, path))
+                time.sleep(0.1)
+
+        thread = threading.Thread(target=advance)
+        thread.start()
+        try:
+            p = self.start("[GENERAL]\nLog=1\nNetworkTraffic=102400\nNetworkAveTime=0\n"
+                           "CPUUsage=50\nCPUAveTime=0\n", DOZERIN_PROC_ROOT=root)
+            time.sleep(3)  # loopback traffic alone, a quiet processor
+            self.assertNotIn("Event KIND_NETWORK", self.lines())
+            self.assertNotIn("Event KIND_CPU", self.lines())
+            rates["busy"], rates["idle"] = 90, 10
+            self.wait_line("Event KIND_CPU")
+            rates["eth0"] = 1 << 20
+            self.wait_line("Event KIND_NETWORK")
+            self.stop(p)
+        finally:
+            done.set()
+            thread.join()
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
