@@ -150,6 +150,12 @@ CMainApp& App() {
 }  // namespace dozerin
 
 int main(int argc, char** argv) {
+  // With no display at all (a server, a session without X11 or Wayland) the program still runs,
+  // log only, on Qt's display-less platform.
+  if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
+      std::getenv("QT_QPA_PLATFORM") == nullptr) {
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  }
   QApplication qt(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);  // message boxes come and go; the icon stays
   dozerin::CMainApp& app = dozerin::App();

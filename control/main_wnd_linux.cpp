@@ -59,7 +59,7 @@ bool CMainWnd::Create() {
   LoadSettings();
   FileError log_error;
   if (StartWorkThread(&log_error) < 0 || log_error != FileError::kNone) return false;
-  if (!X11Available()) Report(Log(UiText(kTextNoDisplay, false)));
+  if (!X11Available()) Report(Log(std::string(UiText(kTextNoDisplay, false)) + "\n"));
 
   QAction* settings = menu_.addAction(Ui(kTextMenuSettings));
   QFont bold = settings->font();

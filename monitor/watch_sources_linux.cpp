@@ -70,30 +70,25 @@ bool ProcProcesses::ForEachProcessName(const std::function<bool(std::string_view
   Dir dir(proc);
   if (dir.get() == nullptr) return false;
   ++pass_;
-  bool stop = false;
-  while (!stop) {
-    const dirent* entry = readdir(dir.get());
-    if (entry == nullptr) break;
+  bool found = false;
+  // The whole listing is read even after a hit, so that ended processes are always forgotten;
+  // only processes not met before are looked into. A pid is not given to a new process while the
+  // old one is listed, and the kernel hands out pids in turn, so a pid seen in two listings a
+  // pass apart is the same process.
+  for (const dirent* entry = readdir(dir.get()); entry != nullptr; entry = readdir(dir.get())) {
     char* end = nullptr;
     const long pid = std::strtol(entry->d_name, &end, 10);
     if (end == entry->d_name || *end != '\0' || pid <= 0) continue;
-    const std::string pid_dir = proc + "/" + entry->d_name;
-    struct stat st;
-    if (stat(pid_dir.c_str(), &st) != 0) continue;  // gone meanwhile
-    const std::int64_t started =
-        static_cast<std::int64_t>(st.st_ctim.tv_sec) * 1000000000 + st.st_ctim.tv_nsec;
     auto it = names_.find(pid);
-    if (it == names_.end() || it->second.started != started) {
-      it = names_.insert_or_assign(pid, Known{started, NameOf(pid_dir), pass_}).first;
+    if (it == names_.end()) {
+      if (found) continue;  // looked into at the next pass that needs it
+      it = names_.emplace(pid, Known{NameOf(proc + "/" + entry->d_name), pass_}).first;
     }
     it->second.pass = pass_;
-    stop = !it->second.name.empty() && visit(it->second.name);
+    if (!found && !it->second.name.empty()) found = visit(it->second.name);
   }
-  // Forget the processes that have ended (a walk cut short keeps the rest for the next one).
-  if (!stop) {
-    for (auto it = names_.begin(); it != names_.end();) {
-      it = it->second.pass == pass_ ? std::next(it) : names_.erase(it);
-    }
+  for (auto it = names_.begin(); it != names_.end();) {
+    it = it->second.pass == pass_ ? std::next(it) : names_.erase(it);
   }
   return true;
 }
@@ -161,23 +156,7 @@ std::vector<TopLevelWindow> X11Desktop::TopLevelWindows() {
       std::free(tree);
     }
   }
-  // Every request first, then every reply: one round trip for the whole list.
-  struct Cookies {
-    xcb_get_property_cookie_t net_name, name, klass;
-  };
-  std::vector<Cookies> cookies;
-  cookies.reserve(windows.size());
-  for (xcb_window_t w : windows) {
-    Cookies c;
-    c.net_name = c_->ewmh_ready ? xcb_get_property(x, 0, w, c_->ewmh._NET_WM_NAME,
-                                                   c_->ewmh.UTF8_STRING, 0, kMaxTitleUnits)
-                                : xcb_get_property_cookie_t{0};
-    c.name = xcb_get_property(x, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, kMaxTitleUnits);
-    c.klass = xcb_get_property(x, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64);
-    cookies.push_back(c);
-  }
   auto text_of = [x](xcb_get_property_cookie_t cookie) -> std::optional<std::string> {
-    if (cookie.sequence == 0) return std::nullopt;
     xcb_get_property_reply_t* reply = xcb_get_property_reply(x, cookie, nullptr);
     if (reply == nullptr) return std::nullopt;
     std::optional<std::string> text;
@@ -188,20 +167,47 @@ std::vector<TopLevelWindow> X11Desktop::TopLevelWindows() {
     std::free(reply);
     return text;
   };
-  for (const Cookies& c : cookies) {
-    TopLevelWindow entry;
-    std::optional<std::string> net_name = text_of(c.net_name);
-    std::optional<std::string> name = text_of(c.name);
-    entry.title = net_name ? std::move(*net_name) : name ? std::move(*name) : std::string();
-    // WM_CLASS holds the instance name and the class name, each ending in a NUL.
-    if (std::optional<std::string> klass = text_of(c.klass)) {
-      const std::size_t nul = klass->find('\0');
-      std::string cls = nul == std::string::npos ? std::string() : klass->substr(nul + 1);
-      cls = cls.substr(0, cls.find('\0')).substr(0, 99);
-      entry.class_name = std::move(cls);
+  // Each round sends every request before it awaits the first reply, and asks only what the
+  // rounds before left open: _NET_WM_NAME (UTF-8), then WM_NAME where that was missing, then
+  // WM_CLASS where there is still no title (a window with neither is skipped by the search).
+  out.resize(windows.size());
+  std::vector<bool> titled(windows.size(), false);
+  auto round = [&](auto wanted, auto request, auto take) {
+    std::vector<std::pair<std::size_t, xcb_get_property_cookie_t>> asked;
+    for (std::size_t i = 0; i < windows.size(); ++i) {
+      if (wanted(i)) asked.emplace_back(i, request(windows[i]));
     }
-    out.push_back(std::move(entry));
+    for (const auto& [i, cookie] : asked) take(i, text_of(cookie));
+  };
+  if (c_->ewmh_ready) {
+    round([](std::size_t) { return true; },
+          [&](xcb_window_t w) {
+            return xcb_get_property(x, 0, w, c_->ewmh._NET_WM_NAME, c_->ewmh.UTF8_STRING, 0,
+                                    kMaxTitleUnits);
+          },
+          [&](std::size_t i, std::optional<std::string> t) {
+            if (t) out[i].title = std::move(*t), titled[i] = true;
+          });
   }
+  round([&](std::size_t i) { return !titled[i]; },
+        [&](xcb_window_t w) {
+          return xcb_get_property(x, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, kMaxTitleUnits);
+        },
+        [&](std::size_t i, std::optional<std::string> t) {
+          if (t) out[i].title = std::move(*t);
+        });
+  round([&](std::size_t i) { return out[i].title.empty(); },
+        [&](xcb_window_t w) {
+          return xcb_get_property(x, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64);
+        },
+        [&](std::size_t i, std::optional<std::string> klass) {
+          // WM_CLASS holds the instance name and the class name, each ending in a NUL.
+          if (!klass) return;
+          const std::size_t nul = klass->find('\0');
+          if (nul == std::string::npos) return;
+          std::string cls = klass->substr(nul + 1);
+          out[i].class_name = cls.substr(0, cls.find('\0')).substr(0, 99);
+        });
   return out;
 }
 

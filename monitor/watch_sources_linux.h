@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <ctime>
 #include <map>
 #include <memory>
 #include <string>
@@ -25,9 +24,8 @@ class ProcProcesses : public ProcessSource {
 
   std::string root_;
   struct Known {
-    std::int64_t started;  // the /proc/<pid> folder's change time: a reused pid gets a new one
     std::string name;
-    std::uint64_t pass;
+    std::uint64_t pass;  // the last pass whose listing held the process
   };
   std::map<long, Known> names_;
   std::uint64_t pass_ = 0;

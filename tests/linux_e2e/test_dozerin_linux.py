@@ -188,6 +188,19 @@ class DozerinLinux(dbusmock.DBusTestCase):
         self.assertEqual(self.lines(), ["Start WorkThread!!"])
         self.stop(p)
 
+    def test_without_a_display_the_rest_goes_on(self):
+        del self.env["DISPLAY"]
+        del self.env["QT_QPA_PLATFORM"]
+        watched = os.path.join(self.folder, "dozerin-watched")
+        shutil.copy("/bin/sleep", watched)
+        p = self.start("[GENERAL]\nLog=1\nMouseCap=1\n[PROCESS]\n0=dozerin-watched\n"
+                       "[WINDOW]\n0=*\n")
+        self.wait_line("There is no X11 display: windows and the mouse cannot be watched.")
+        self.assertNotIn("Event KIND_WINDOW", self.lines())
+        self.spawn([watched, "60"])
+        self.wait_line("Event KIND_PROCESS")
+        self.stop(p)
+
     def test_network_and_processor_from_the_recorded_tree(self):
         root = os.path.join(self.folder, "root")
         for name, kind in (("lo", 772), ("eth0", 1)):
