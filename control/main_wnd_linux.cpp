@@ -95,9 +95,12 @@ int CMainWnd::StartWorkThread(FileError* log_error) {
   machine_.Reset();
   // Reports cross to this thread through the event loop, in the order they were posted.
   worker_ = StartWorkThreadObject(
-      [this](std::uint32_t requests, std::uint32_t kinds) {
+      [this](std::uint32_t requests, std::uint32_t kinds, const std::string& why) {
         QMetaObject::invokeMethod(
-            this, [this, requests, kinds] { OnActivityEvent(requests, kinds); },
+            this,
+            [this, requests, kinds, why = QString::fromStdString(why)] {
+              OnActivityEvent(requests, kinds, why);
+            },
             Qt::QueuedConnection);
       },
       [this](int id) {
@@ -146,9 +149,10 @@ void CMainWnd::OnTick() {
   Report(e);
 }
 
-void CMainWnd::OnActivityEvent(std::uint32_t requests, std::uint32_t kinds) {
+void CMainWnd::OnActivityEvent(std::uint32_t requests, std::uint32_t kinds, const QString& why) {
   if (closed_) return;
-  if ((requests & (SET_BUSY | SET_MARGIN)) != 0 && kinds != 0) why_ = Why(kinds);
+  if ((requests & (SET_BUSY | SET_MARGIN)) != 0 && kinds != 0)
+    why_ = why.isEmpty() ? Why(kinds) : why;
   Report(machine_.OnActivityEvent(requests, kinds));
 }
 

@@ -38,7 +38,7 @@ class CMainWnd : public QObject, private InhibitPlatform {
 
  private:
   void OnTick();
-  void OnActivityEvent(std::uint32_t requests, std::uint32_t kinds);
+  void OnActivityEvent(std::uint32_t requests, std::uint32_t kinds, const QString& why);
   void RunSettingsCommand();
   void Report(FileError error);
   void ShowError(int string_id);

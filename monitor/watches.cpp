@@ -5,12 +5,16 @@
 
 namespace dozerin {
 
-bool WatchedProcessRunning(ProcessSource& processes, const std::vector<std::string>& upper_names) {
+bool WatchedProcessRunning(ProcessSource& processes, const std::vector<std::string>& upper_names,
+                           std::string* matched) {
   bool hit = false;
   processes.ForEachProcessName([&](std::string_view name) {
     const std::string upper = text::ToUpper(name);
     for (const std::string& watched : upper_names) {
-      if (upper == watched) return hit = true;
+      if (upper == watched) {
+        if (matched != nullptr) matched->assign(name);
+        return hit = true;
+      }
     }
     return false;
   });
@@ -31,14 +35,18 @@ std::ptrdiff_t FindMatchingWindow(const std::vector<TopLevelWindow>& upper_windo
   return -1;
 }
 
-bool WatchedWindowExists(WindowSource& windows, const std::vector<std::string>& upper_patterns) {
+bool WatchedWindowExists(WindowSource& windows, const std::vector<std::string>& upper_patterns,
+                         std::size_t* which) {
   std::vector<TopLevelWindow> list = windows.TopLevelWindows();
   for (TopLevelWindow& w : list) {
     w.title = text::ToUpper(w.title);
     w.class_name = text::ToUpper(w.class_name);
   }
-  for (const std::string& pattern : upper_patterns) {
-    if (FindMatchingWindow(list, pattern, "*") >= 0) return true;
+  for (std::size_t i = 0; i < upper_patterns.size(); ++i) {
+    if (FindMatchingWindow(list, upper_patterns[i], "*") >= 0) {
+      if (which != nullptr) *which = i;
+      return true;
+    }
   }
   return false;
 }

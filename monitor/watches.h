@@ -32,7 +32,9 @@ class WindowSource {
 
 // True when some process's name equals one of the watched names, ignoring case (whole names,
 // whole characters). Names are upper-cased already.
-bool WatchedProcessRunning(ProcessSource& processes, const std::vector<std::string>& upper_names);
+// *matched, when given, receives the running process's name as the system lists it.
+bool WatchedProcessRunning(ProcessSource& processes, const std::vector<std::string>& upper_names,
+                           std::string* matched = nullptr);
 
 // The index of the first window, front to back, whose title matches title_pattern and whose class
 // name matches class_pattern, or -1. Windows and patterns are upper-cased already; an empty
@@ -42,6 +44,8 @@ std::ptrdiff_t FindMatchingWindow(const std::vector<TopLevelWindow>& upper_windo
 
 // True when some pattern, in list order, finds a window (with the class pattern "*"). The windows
 // are read and upper-cased once for all patterns.
-bool WatchedWindowExists(WindowSource& windows, const std::vector<std::string>& upper_patterns);
+// *which, when given, receives the position of the pattern that found a window.
+bool WatchedWindowExists(WindowSource& windows, const std::vector<std::string>& upper_patterns,
+                         std::size_t* which = nullptr);
 
 }  // namespace dozerin

@@ -16,25 +16,28 @@ class LinuxWorkerPlatform : public WorkerPlatform {
  public:
   explicit LinuxWorkerPlatform(LinuxWorkerControl& control) : control_(control) {}
   void Post(std::uint32_t requests, std::uint32_t kinds) override {
-    control_.Post(requests, kinds);
+    control_.Post(requests, kinds, why_);
+    why_.clear();
   }
+  void Explain(std::string_view why) override { why_ = why; }
   bool Running() const override { return control_.run.load() != 0; }
   void WaitForWakeUp() override { control_.WaitForWakeUp(); }
   void ShowError(int string_id) override { control_.ShowError(string_id); }
 
  private:
   LinuxWorkerControl& control_;
+  std::string why_;  // of the next report
 };
 
 class LinuxSources : public ActivitySources {
  public:
   explicit LinuxSources(const std::string& root) : processes_(root) {}
   bool ReadCursor(std::int32_t* x, std::int32_t* y) override { return desktop_.ReadPointer(x, y); }
-  bool WatchedProcessRunning(const std::vector<std::string>& names) override {
-    return dozerin::WatchedProcessRunning(processes_, names);
+  bool WatchedProcessRunning(const std::vector<std::string>& names, std::string* matched) override {
+    return dozerin::WatchedProcessRunning(processes_, names, matched);
   }
-  bool WatchedWindowExists(const std::vector<std::string>& patterns) override {
-    return dozerin::WatchedWindowExists(desktop_, patterns);
+  bool WatchedWindowExists(const std::vector<std::string>& patterns, std::size_t* which) override {
+    return dozerin::WatchedWindowExists(desktop_, patterns, which);
   }
 
  private:

@@ -41,11 +41,11 @@ class Win32Sources : public ActivitySources {
     *y = p.y;
     return true;
   }
-  bool WatchedProcessRunning(const std::vector<std::string>& names) override {
-    return dozerin::WatchedProcessRunning(processes_, names);
+  bool WatchedProcessRunning(const std::vector<std::string>& names, std::string* matched) override {
+    return dozerin::WatchedProcessRunning(processes_, names, matched);
   }
-  bool WatchedWindowExists(const std::vector<std::string>& patterns) override {
-    return dozerin::WatchedWindowExists(windows_, patterns);
+  bool WatchedWindowExists(const std::vector<std::string>& patterns, std::size_t* which) override {
+    return dozerin::WatchedWindowExists(windows_, patterns, which);
   }
 
  private:

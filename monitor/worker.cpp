@@ -31,7 +31,8 @@ WorkerSettings ReadWorkerIntegers(const SettingsStore& store) {
 }
 
 void ReadWorkerLists(const SettingsStore& store, WorkerSettings* s) {
-  s->window_patterns = UpperList(store.ReadList(settings::kWindow));
+  s->window_patterns_as_written = store.ReadList(settings::kWindow);
+  s->window_patterns = UpperList(s->window_patterns_as_written);
   s->process_names = UpperList(store.ReadList(settings::kProcess));
 }
 
@@ -53,20 +54,29 @@ void Observer::Pass() {
     }
   }
   if (settings_.network_traffic != 0 && network_average_ > settings_.network_traffic) {
+    platform_.Explain("network load");
     platform_.Post(SET_BUSY | SET_MARGIN, KIND_NETWORK);
     return;
   }
   if (settings_.cpu_usage != 0 && processor_average_ > settings_.cpu_usage) {
+    platform_.Explain("processor load");
     platform_.Post(SET_BUSY | SET_MARGIN, KIND_CPU);
     return;
   }
   if (settings_.mouse_cap != 0) CheckMouse();
-  if (!settings_.process_names.empty() && sources_.WatchedProcessRunning(settings_.process_names)) {
+  std::string process;
+  if (!settings_.process_names.empty() &&
+      sources_.WatchedProcessRunning(settings_.process_names, &process)) {
+    platform_.Explain("process " + process);
     platform_.Post(SET_BUSY, KIND_PROCESS);
     return;
   }
+  std::size_t pattern = 0;
   if (!settings_.window_patterns.empty() &&
-      sources_.WatchedWindowExists(settings_.window_patterns)) {
+      sources_.WatchedWindowExists(settings_.window_patterns, &pattern)) {
+    const std::vector<std::string>& written = settings_.window_patterns_as_written;
+    platform_.Explain("window " + (pattern < written.size() ? written[pattern]
+                                                            : settings_.window_patterns[pattern]));
     platform_.Post(SET_BUSY, KIND_WINDOW);
     return;
   }
@@ -85,6 +95,7 @@ void Observer::CheckMouse() {
   const std::int64_t dx = std::llabs(static_cast<std::int64_t>(x) - anchor_x_);
   const std::int64_t dy = std::llabs(static_cast<std::int64_t>(y) - anchor_y_);
   if (dx > kMouseSlackPixels || dy > kMouseSlackPixels) {
+    platform_.Explain("mouse");
     platform_.Post(SET_MARGIN, KIND_MOUSE);
     anchor_x_ = x;
     anchor_y_ = y;

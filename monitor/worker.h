@@ -6,6 +6,7 @@
 #include <deque>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace dozerin {
@@ -23,6 +24,9 @@ class WorkerPlatform {
   virtual void WaitForWakeUp() = 0;
   // A modal message box with a string-table text, shown from the worker's own thread.
   virtual void ShowError(int string_id) = 0;
+  // The reason of the report that follows, in words a person reads ("process vlc"); a platform
+  // that shows no reasons leaves it.
+  virtual void Explain(std::string_view /*why*/) {}
 };
 
 // The things the worker observes.
@@ -30,9 +34,12 @@ class ActivitySources {
  public:
   virtual ~ActivitySources() = default;
   virtual bool ReadCursor(std::int32_t* x, std::int32_t* y) = 0;
-  // names and patterns are upper-cased already.
-  virtual bool WatchedProcessRunning(const std::vector<std::string>& names) = 0;
-  virtual bool WatchedWindowExists(const std::vector<std::string>& patterns) = 0;
+  // names and patterns are upper-cased already. On a hit, *matched receives the process's name,
+  // *which the position of the pattern that found a window.
+  virtual bool WatchedProcessRunning(const std::vector<std::string>& names,
+                                     std::string* matched) = 0;
+  virtual bool WatchedWindowExists(const std::vector<std::string>& patterns,
+                                   std::size_t* which) = 0;
 };
 
 // One load reading per pass: network bytes per second, or the busiest processor's percentage.
@@ -50,8 +57,9 @@ struct WorkerSettings {
   std::uint32_t mouse_cap = 0;
   std::int32_t network_ave_time = 4;
   std::int32_t cpu_ave_time = 4;
-  std::vector<std::string> window_patterns;  // upper-cased
-  std::vector<std::string> process_names;    // upper-cased
+  std::vector<std::string> window_patterns;             // upper-cased
+  std::vector<std::string> window_patterns_as_written;  // the same as the user wrote them
+  std::vector<std::string> process_names;               // upper-cased
 };
 
 // The worker's start-up reads: the five GENERAL integers first; the lists (WINDOW, then PROCESS,

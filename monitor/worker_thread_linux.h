@@ -8,12 +8,14 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <thread>
 
 namespace dozerin {
 
 struct LinuxWorkerControl {
-  using Report = std::function<void(std::uint32_t requests, std::uint32_t kinds)>;
+  using Report =
+      std::function<void(std::uint32_t requests, std::uint32_t kinds, const std::string& why)>;
   using Error = std::function<void(int string_id)>;
 
   std::atomic<int> run{1};
@@ -21,8 +23,8 @@ struct LinuxWorkerControl {
   Report report;  // called on the worker's thread; must hand over to the main thread itself
   Error error;
 
-  void Post(std::uint32_t requests, std::uint32_t kinds) const {
-    if (abandoned.load() == 0) report(requests, kinds);
+  void Post(std::uint32_t requests, std::uint32_t kinds, const std::string& why) const {
+    if (abandoned.load() == 0) report(requests, kinds, why);
   }
   void ShowError(int string_id) const {
     if (abandoned.load() == 0) error(string_id);

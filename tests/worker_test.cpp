@@ -38,8 +38,10 @@ class FakeWorkerPlatform : public WorkerPlatform {
     if (on_wait) on_wait();
   }
   void ShowError(int string_id) override { errors.push_back(string_id); }
+  void Explain(std::string_view why) override { reasons.emplace_back(why); }
 
   Reports posts;
+  std::vector<std::string> reasons;
   std::vector<int> errors;
   bool running = true;
   int waits = 0;
@@ -56,13 +58,15 @@ class FakeSources : public ActivitySources {
     *y = cy;
     return true;
   }
-  bool WatchedProcessRunning(const std::vector<std::string>& names) override {
+  bool WatchedProcessRunning(const std::vector<std::string>& names, std::string* matched) override {
     ++process_checks;
     seen_names = names;
+    if (process_running) *matched = "vlc";
     return process_running;
   }
-  bool WatchedWindowExists(const std::vector<std::string>&) override {
+  bool WatchedWindowExists(const std::vector<std::string>&, std::size_t* which) override {
     ++window_checks;
+    if (window_exists) *which = 1;
     return window_exists;
   }
   std::int32_t cx = 100, cy = 100;
@@ -180,7 +184,8 @@ TEST_F(ObserverTest, NetworkBeforeProcessorBeforeProcessBeforeWindow) {
   s.network_ave_time = 0;
   s.cpu_ave_time = 0;
   s.process_names = {"A.EXE"};
-  s.window_patterns = {"B"};
+  s.window_patterns = {"B", "*YOUTUBE*"};
+  s.window_patterns_as_written = {"b", "*YouTube*"};
   observer_.SetSettings(s);
   sources_.process_running = sources_.window_exists = true;
   network_.sample = 11;
@@ -195,6 +200,9 @@ TEST_F(ObserverTest, NetworkBeforeProcessorBeforeProcessBeforeWindow) {
   EXPECT_EQ(Pass(), Reports{kWindow});
   sources_.window_exists = false;
   EXPECT_EQ(Pass(), Reports{kIdle});
+  // Each busy report comes with its reason in words, the pattern as it was written.
+  EXPECT_EQ(platform_.reasons, (std::vector<std::string>{"network load", "processor load",
+                                                         "process vlc", "window *YouTube*"}));
 }
 
 TEST_F(ObserverTest, FailedReadingKeepsTheLastAverage) {

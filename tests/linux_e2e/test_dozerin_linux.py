@@ -112,9 +112,10 @@ class DozerinLinux(dbusmock.DBusTestCase):
         self.assertTrue(wait_until(lambda: self.lines().count(line) >= count, timeout),
                         f"no {line!r} in {self.lines()[-8:]}")
 
-    def locks(self, what="idle"):
+    def locks(self, what="idle", why=False):
         manager = dbus.Interface(self.logind_obj, "org.freedesktop.login1.Manager")
-        return [(str(i[0]), str(i[3])) for i in manager.ListInhibitors()
+        return [(str(i[0]), str(i[3])) + ((str(i[2]),) if why else ())
+                for i in manager.ListInhibitors()
                 if str(i[1]) == "Dozerin" and str(i[0]) == what]
 
     def calls(self, service, method):
@@ -134,7 +135,8 @@ class DozerinLinux(dbusmock.DBusTestCase):
         self.assertEqual(self.locks(), [])
         helper = self.spawn([watched, "60"])
         self.wait_line("Event KIND_PROCESS")
-        self.assertTrue(wait_until(lambda: self.locks() == [("idle", "block")]))
+        self.assertTrue(wait_until(
+            lambda: self.locks(why=True) == [("idle", "block", "process dozerin-watched")]))
         self.assertTrue(self.calls("org.freedesktop.ScreenSaver", "Inhibit"))
         self.assertTrue(self.calls("org.freedesktop.PowerManagement", "Inhibit"))
         gnome = self.calls("org.gnome.SessionManager", "Inhibit")
@@ -153,7 +155,8 @@ class DozerinLinux(dbusmock.DBusTestCase):
         p = self.start("[GENERAL]\nLog=1\nMouseCap=1\nMaxMargin=3\n[WINDOW]\n0=*watch me*\n")
         xmessage = self.spawn(["xmessage", "-title", "Please Watch Me", "hello"])
         self.wait_line("Event KIND_WINDOW")
-        self.assertTrue(wait_until(lambda: self.locks() == [("idle", "block")]))
+        self.assertTrue(wait_until(
+            lambda: self.locks(why=True) == [("idle", "block", "window *watch me*")]))
         xmessage.kill()
         xmessage.wait()
         self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8))
