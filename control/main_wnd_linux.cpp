@@ -8,7 +8,11 @@
 #include <QUrl>
 #include <cstdlib>
 
+#include <QDir>
+
 #include "app/main_app.h"
+#include "app/paths.h"
+#include "settings/settings_dialog_linux.h"
 #include "monitor/work_thread_linux.h"
 #include "res/resource.h"
 #include "res/texts.h"
@@ -59,7 +63,8 @@ bool CMainWnd::Create() {
   LoadSettings();
   FileError log_error;
   if (StartWorkThread(&log_error) < 0 || log_error != FileError::kNone) return false;
-  if (!X11Available()) Report(Log(std::string(UiText(kTextNoDisplay, false)) + "\n"));
+  x11_ = X11Available();
+  if (!x11_) Report(Log(std::string(UiText(kTextNoDisplay, false)) + "\n"));
 
   QAction* settings = menu_.addAction(Ui(kTextMenuSettings));
   QFont bold = settings->font();
@@ -129,6 +134,7 @@ int CMainWnd::StopWorkThread(FileError* log_error) {
 void CMainWnd::Close() {
   if (closed_) return;
   closed_ = true;
+  if (dialog_ != nullptr) dialog_->reject();
   FileError ignored;
   StopWorkThread(&ignored);
   tick_.stop();
@@ -170,10 +176,30 @@ void CMainWnd::OnPrepareForSleep(bool start) {
   Report(e);
 }
 
+// Where the "Start at log-in" box puts its entry.
+QString AutostartEntry() {
+  const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+  const QString folder = config.isEmpty() ? QDir::homePath() + QStringLiteral("/.config")
+                                          : QString::fromLocal8Bit(config);
+  return folder + QStringLiteral("/autostart/dozerin.desktop");
+}
+
 void CMainWnd::RunSettingsCommand() {
-  // The settings dialog of this program is still to come; meanwhile the folder of its INI file.
-  QDesktopServices::openUrl(
-      QUrl::fromLocalFile(QFileInfo(QString::fromStdString(app_.store().path())).absolutePath()));
+  if (settings_open_ || closed_) return;  // one dialog at a time
+  settings_open_ = true;
+  SettingsDialog dialog(app_.store(), AutostartEntry(), QString::fromStdString(ExecutablePath()));
+  if (!x11_) dialog.SetNotice(Ui(kTextNoDisplay));
+  dialog_ = &dialog;
+  // The event loop goes on meanwhile: ticks, reports, suspend and resume are handled.
+  const bool confirmed = dialog.exec() == QDialog::Accepted;
+  dialog_ = nullptr;
+  settings_open_ = false;
+  if (!confirmed || closed_) return;
+  LoadSettings();
+  FileError e = FileError::kNone;
+  StopWorkThread(&e);
+  if (e == FileError::kNone) StartWorkThread(&e);
+  Report(e);
 }
 
 void CMainWnd::Report(FileError error) {

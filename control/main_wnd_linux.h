@@ -16,6 +16,7 @@
 namespace dozerin {
 
 class CMainApp;
+class SettingsDialog;
 
 class CMainWnd : public QObject, private InhibitPlatform {
   Q_OBJECT
@@ -62,6 +63,9 @@ class CMainWnd : public QObject, private InhibitPlatform {
   std::uint32_t tick_requests_ = 0;  // what the current tick asked for
   QString why_;                      // the reason of the last activity that kept the machine awake
   bool closed_ = false;
+  bool settings_open_ = false;
+  bool x11_ = true;
+  SettingsDialog* dialog_ = nullptr;  // while it is open
 };
 
 }  // namespace dozerin

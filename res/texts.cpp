@@ -28,6 +28,7 @@ constexpr Text kTexts[] = {
      "The monitoring thread could not be started."},
     {IDS_PERF_INIT_PROCESSOR, "パフォーマンスモニタの初期化に失敗しました。(Processor)",
      "Error at initialize perfmon. (Processor)"},
+    {IDS_FRAMEWORK_APP_TITLE, "Dozerin", "Dozerin"},
     {IDS_FILE_GENERIC, "%1 へのアクセス中に予期しないエラーが発生しました。",
      "An unexpected error occurred while accessing %1."},
     {IDS_FILE_ACCESS_DENIED, "%1 へのアクセスは拒否されました。", "Access to %1 was denied."},
@@ -36,6 +37,9 @@ constexpr Text kTexts[] = {
     {IDS_FILE_BAD_PATH, "%1 には無効なパスが含まれています。", "%1 contains an invalid path."},
     {IDS_FILE_DISK_FULL, "%1 への書き込み中にディスクがいっぱいになりました。",
      "The disk became full while writing %1."},
+    {IDS_PARSE_INT, "正の整数を入力してください。", "Please enter a positive integer."},
+    {IDS_PARSE_INT_RANGE, "%1 から %2 までの整数を入力してください。",
+     "Please enter an integer between %1 and %2."},
     {IDS_OUT_OF_MEMORY, "メモリが不足しています。", "Out of memory."},
     {IDS_UNEXPECTED_ERROR, "予期しないエラーが発生しました。", "An unexpected error occurred."},
     {kTextMenuSettings, "設定(&S)", "Settings(&S)"},
@@ -44,7 +48,61 @@ constexpr Text kTexts[] = {
      "There is no X11 display: windows and the mouse cannot be watched."},
 };
 
+struct KeyedText {
+  const char* key;
+  const char* japanese;
+  const char* english;
+};
+
+// The settings dialog's texts, in the order of the templates of res/dozerin.rc.
+constexpr KeyedText kDialogTexts[] = {
+    {"general", "基本設定", "General"},
+    {"general.threshold", "閾値によるサスペンド抑止", "Keep awake above a threshold"},
+    {"general.network", "ネットワーク送受信量(&T)：", "Network &traffic:"},
+    {"general.kbs", "KB/s", "KB/s"},
+    {"general.cpu", "CPU使用率(&U)：", "CPU &usage:"},
+    {"general.percent", "%", "%"},
+    {"general.mouse_group", "マウスによるサスペンド抑止", "Keep awake on mouse movement"},
+    {"general.mouse", "マウスカーソルの移動を検出する(&M)", "Detect &mouse cursor movement"},
+    {"general.margin", "抑止維持（マージンモード）(&L)：", "Keep awake after (margin)(&L):"},
+    {"general.seconds", "秒", "s"},
+    {"process", "監視プロセス", "Processes"},
+    {"process.heading", "以下のプロセスが存在する場合、サスペンド抑止",
+     "Keep awake while one of these processes runs"},
+    {"window", "監視ウインドウ", "Windows"},
+    {"window.heading", "以下のウインドウが存在する場合、サスペンド抑止",
+     "Keep awake while one of these windows exists"},
+    {"list.add", "追加(&A)", "&Add"},
+    {"list.delete", "削除(&D)", "&Delete"},
+    {"option", "拡張設定", "Options"},
+    {"option.method", "抑止方法", "How to keep awake"},
+    {"option.display", "ディスプレイもアクティブにする(&D)", "Keep the &display on as well"},
+    {"option.resume", "サスペンドからの復帰時の処理", "On resume from suspend"},
+    {"option.reset_display", "復帰時にディスプレイをアクティブにする(&A)",
+     "Turn the display on (&A)"},
+    {"option.margin", "復帰時にマージンモード状態にする(&M)", "Start a &margin"},
+    {"option.autostart", "ログイン時に起動する", "Start at log-in"},
+    {"add_process", "監視プロセスの追加", "Add a watched process"},
+    {"add_process.prompt", "追加したいプロセス名を入力してください",
+     "Enter the name of the process to add"},
+    {"add_process.note", "※拡張子(.exe）まで含む必要があります。",
+     "* Include the extension (.exe) on Windows."},
+    {"add_window", "監視ウインドウの追加", "Add a watched window"},
+    {"add_window.prompt", "追加したいウインドウ名を入力してください",
+     "Enter the title of the window to add"},
+    {"add_window.note", "※ワイルドカード(*,?）が利用できます。", "* Wildcards (*, ?) may be used."},
+    {"ok", "OK", "OK"},
+    {"cancel", "キャンセル", "Cancel"},
+};
+
 }  // namespace
+
+std::string_view DialogText(std::string_view key, bool japanese) {
+  for (const KeyedText& t : kDialogTexts) {
+    if (key == t.key) return japanese ? t.japanese : t.english;
+  }
+  return {};
+}
 
 std::string_view UiText(int id, bool japanese) {
   for (const Text& t : kTexts) {

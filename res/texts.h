@@ -9,6 +9,10 @@ namespace dozerin {
 // The text of id in the user's language; empty when there is none. UTF-8.
 std::string_view UiText(int id, bool japanese);
 
+// A text of the settings dialog, named by its key ("general.mouse"); the Japanese ones are those of
+// the dialog templates of res/dozerin.rc. Empty for an unknown key.
+std::string_view DialogText(std::string_view key, bool japanese);
+
 // Whether the user's language, as the locale variables name it, is Japanese.
 bool JapaneseLocale();
 

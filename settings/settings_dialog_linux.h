@@ -1,0 +1,58 @@
+// The settings dialog of the Linux program: the four pages of the Windows sheet in Qt Widgets,
+// driven by the same page logic (settings/settings_pages.h), plus the start-at-log-in switch.
+#pragma once
+
+#include <QDialog>
+#include <QString>
+#include <array>
+#include <memory>
+
+class QTabWidget;
+class QCheckBox;
+class QLabel;
+
+namespace dozerin {
+
+class SettingsStore;
+class SettingsPage;
+class QtPageView;
+
+class SettingsDialog : public QDialog {
+  Q_OBJECT
+
+ public:
+  // autostart_entry: the XDG autostart file the "Start at log-in" box writes or removes;
+  // exe: what it starts.
+  SettingsDialog(SettingsStore& store, QString autostart_entry, QString exe,
+                 QWidget* parent = nullptr);
+  ~SettingsDialog() override;
+
+  // The page whose tab is shown (0 General, 1 Process, 2 Window, 3 Option).
+  QTabWidget* tabs() const { return tabs_; }
+  // A line shown above the tabs, such as that windows and the mouse cannot be watched.
+  void SetNotice(const QString& text);
+  // OK: checks the page on screen, then saves the pages shown so far in tab order, stopping at
+  // the first that fails (the dialog stays open on it). Closes the dialog when all saved.
+  void accept() override;
+
+ private:
+  void OnTabChanged(int index);
+
+  SettingsStore& store_;
+  QString autostart_entry_;
+  QString exe_;
+  QTabWidget* tabs_ = nullptr;
+  QCheckBox* autostart_ = nullptr;
+  QLabel* notice_ = nullptr;
+  std::array<std::unique_ptr<QtPageView>, 4> views_;
+  std::array<std::unique_ptr<SettingsPage>, 4> pages_;
+  std::array<bool, 4> shown_{};
+  int current_ = 0;
+  bool switching_back_ = false;
+};
+
+// Whether the autostart entry exists, and writing or removing it (false when that failed).
+bool AutostartEnabled(const QString& entry);
+bool SetAutostart(const QString& entry, const QString& exe, bool enabled);
+
+}  // namespace dozerin
