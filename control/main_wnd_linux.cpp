@@ -3,19 +3,19 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDesktopServices>
+#include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QUrl>
 #include <cstdlib>
 
-#include <QDir>
-
 #include "app/main_app.h"
 #include "app/paths.h"
-#include "settings/settings_dialog_linux.h"
+#include "control/why_awake.h"
 #include "monitor/work_thread_linux.h"
 #include "res/resource.h"
 #include "res/texts.h"
+#include "settings/settings_dialog_linux.h"
 
 namespace dozerin {
 namespace {
@@ -75,7 +75,8 @@ bool CMainWnd::Create() {
   connect(menu_.addAction(Ui(kTextMenuClose)), &QAction::triggered, this, [this] { Close(); });
   tray_.setContextMenu(&menu_);
   tray_.setIcon(icons_[machine_.displayed_state()]);
-  tray_.setToolTip(Ui(IDS_APP_TITLE));
+  tray_.setToolTip(
+      QString::fromStdString(Tooltip(UiText(IDS_APP_TITLE, false), STATE_IDLE, 0, {})));
   connect(&tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
     if (r == QSystemTrayIcon::DoubleClick) RunSettingsCommand();
   });
@@ -149,6 +150,10 @@ void CMainWnd::OnTick() {
   tick_requests_ = 0;
   const FileError e = machine_.OnTick();
   in_tick_ = false;
+  const QString tip =
+      QString::fromStdString(Tooltip(UiText(IDS_APP_TITLE, false), machine_.displayed_state(),
+                                     machine_.margin_countdown(), why_.toStdString()));
+  if (tray_.toolTip() != tip) tray_.setToolTip(tip);
   // What this tick asked for is held until a tick asks for less.
   inhibitors_.Want((tick_requests_ & kEsSystemRequired) != 0,
                    (tick_requests_ & kEsDisplayRequired) != 0, why_);

@@ -6,6 +6,7 @@
 
 #include "app/main_app.h"
 #include "control/shell_messages_win.h"
+#include "control/why_awake.h"
 #include "monitor/work_thread_win.h"
 #include "res/resource.h"
 #include "settings/settings_sheet_win.h"
@@ -103,7 +104,9 @@ LRESULT CMainWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_TIMER:
       if (wparam == tick_timer_id_) {
-        if (const FileError e = machine_.OnTick(); e != FileError::kNone) {
+        const FileError e = machine_.OnTick();
+        UpdateTooltip();
+        if (e != FileError::kNone) {
           Report(e);
           return 0;
         }
@@ -125,7 +128,7 @@ LRESULT CMainWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_DPICHANGED:
     case WM_DISPLAYCHANGE:
       LoadStateIcons();
-      NotifyIcon(NIM_MODIFY, icons_[machine_.displayed_state()], IDS_APP_TITLE);
+      NotifyIcon(NIM_MODIFY, icons_[machine_.displayed_state()], tooltip_.c_str());
       return Default(message, wparam, lparam);
     case WM_ENDSESSION:
       // The session ends: the same clean end as the close command, now, since the process may
@@ -133,6 +136,7 @@ LRESULT CMainWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
       if (wparam != 0) DestroyWindow(hwnd());
       return 0;
     case WM_ACTIVITY_EVENT:
+      if ((wparam & (SET_BUSY | SET_MARGIN)) != 0 && lparam != 0) reason_ = worker_.Reason();
       Report(machine_.OnActivityEvent(static_cast<std::uint32_t>(wparam),
                                       static_cast<std::uint32_t>(lparam)));
       return 1;
@@ -140,7 +144,7 @@ LRESULT CMainWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
       if (message == TaskbarCreatedMessage() && message != 0) {
         // A new taskbar may come with a new scale.
         LoadStateIcons();
-        NotifyIcon(NIM_ADD, icons_[machine_.displayed_state()], IDS_APP_TITLE);
+        NotifyIcon(NIM_ADD, icons_[machine_.displayed_state()], tooltip_.c_str());
         return Default(message, wparam, lparam);
       }
       break;
@@ -158,7 +162,8 @@ LRESULT CMainWnd::OnCreate(WPARAM wparam, LPARAM lparam) {
   // A worker that cannot be started, or a start that cannot be logged, ends start-up.
   if (StartWorkThread(&log_error) < 0 || log_error != FileError::kNone) return -1;
   LoadStateIcons();
-  NotifyIcon(NIM_ADD, icons_[machine_.displayed_state()], IDS_APP_TITLE);
+  tooltip_ = Tooltip(win::LoadResString(IDS_APP_TITLE), STATE_IDLE, 0, {});
+  NotifyIcon(NIM_ADD, icons_[machine_.displayed_state()], tooltip_.c_str());
   tick_timer_id_ = SetTimer(hwnd(), kTickTimerId, kTickPeriodMs, nullptr);
   return 0;
 }
@@ -250,7 +255,17 @@ void CMainWnd::WakeWorker() {
 }
 
 void CMainWnd::ShowState(InhibitState state) {
-  NotifyIcon(NIM_MODIFY, icons_[state], IDS_APP_TITLE);
+  tooltip_ =
+      Tooltip(win::LoadResString(IDS_APP_TITLE), state, machine_.margin_countdown(), reason_);
+  NotifyIcon(NIM_MODIFY, icons_[state], tooltip_.c_str());
+}
+
+void CMainWnd::UpdateTooltip() {
+  const std::string tip = Tooltip(win::LoadResString(IDS_APP_TITLE), machine_.displayed_state(),
+                                  machine_.margin_countdown(), reason_);
+  if (tip == tooltip_) return;
+  tooltip_ = tip;
+  NotifyIcon(NIM_MODIFY, icons_[machine_.displayed_state()], tooltip_.c_str());
 }
 
 bool CMainWnd::LoggingOn() const {

@@ -39,6 +39,8 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   LRESULT OnCreate(WPARAM wparam, LPARAM lparam);
   void OnDestroy();
   LRESULT OnPowerBroadcast(WPARAM event);
+  // Shows the state and its reason under the title in the icon's tooltip, when they changed.
+  void UpdateTooltip();
   // (Re)loads the three state icons at the small-icon size of the current DPI, each from the
   // frame drawn for that size.
   void LoadStateIcons();
@@ -59,6 +61,8 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   UINT_PTR tick_timer_id_ = 0;
   WorkerThread worker_;  // the running worker, or empty
   bool settings_open_ = false;
+  std::string reason_;   // of the last report that kept the machine awake
+  std::string tooltip_;  // as the icon shows it
 };
 
 }  // namespace dozerin

@@ -22,6 +22,7 @@ class Win32WorkerPlatform : public WorkerPlatform {
   }
   bool Running() const override { return control_.run.load() != 0; }
   void WaitForWakeUp() override { control_.WaitForWakeUp(); }
+  void Explain(std::string_view why) override { control_.SetReason(why); }
   void ShowError(int string_id) override {
     // From the background: the box comes to the front instead of waiting unseen behind others.
     win::ShowMessage(nullptr, win::LoadResString(static_cast<UINT>(string_id)),

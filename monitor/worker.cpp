@@ -4,6 +4,7 @@
 
 #include "app/text.h"
 #include "control/vocabulary.h"
+#include "control/why_awake.h"
 #include "monitor/load_average.h"
 #include "settings/settings_store.h"
 
@@ -54,12 +55,12 @@ void Observer::Pass() {
     }
   }
   if (settings_.network_traffic != 0 && network_average_ > settings_.network_traffic) {
-    platform_.Explain("network load");
+    platform_.Explain("network " + FormatRate(network_average_));
     platform_.Post(SET_BUSY | SET_MARGIN, KIND_NETWORK);
     return;
   }
   if (settings_.cpu_usage != 0 && processor_average_ > settings_.cpu_usage) {
-    platform_.Explain("processor load");
+    platform_.Explain("processor " + std::to_string(processor_average_) + " %");
     platform_.Post(SET_BUSY | SET_MARGIN, KIND_CPU);
     return;
   }

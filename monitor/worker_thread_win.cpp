@@ -31,6 +31,16 @@ void WorkerControl::WaitForWakeUp() const {
   ResetEvent(wake_event.get());
 }
 
+void WorkerControl::SetReason(std::string_view why) {
+  const std::lock_guard<std::mutex> lock(reason_mutex_);
+  reason_ = why;
+}
+
+std::string WorkerControl::Reason() const {
+  const std::lock_guard<std::mutex> lock(reason_mutex_);
+  return reason_;
+}
+
 bool WaitHandlingSentMessages(HANDLE handle, DWORD timeout_ms) {
   const ULONGLONG deadline = GetTickCount64() + timeout_ms;
   for (;;) {

@@ -9,6 +9,9 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <string_view>
 
 #include "app/framework_win.h"
 
@@ -24,6 +27,14 @@ struct WorkerControl {
   void Post(UINT message, WPARAM wparam, LPARAM lparam) const;
   // Sleeps until the wake-up event is signalled, then resets it.
   void WaitForWakeUp() const;
+  // The reason of the latest report, in words ("process vlc"): set by the worker before it
+  // posts, read by the window when the report arrives.
+  void SetReason(std::string_view why);
+  std::string Reason() const;
+
+ private:
+  mutable std::mutex reason_mutex_;
+  std::string reason_;
 };
 
 class WorkerThread {
@@ -43,6 +54,8 @@ class WorkerThread {
   explicit operator bool() const { return static_cast<bool>(thread_); }
   // Signals the wake-up event: the worker runs one more pass.
   void Wake() const;
+  // The reason of the worker's latest report; empty without a worker.
+  std::string Reason() const { return control_ ? control_->Reason() : std::string(); }
   // Clears the run flag, wakes the worker and waits for its thread at most timeout_ms, handling
   // the messages other threads send to this one meanwhile. A worker still running then is given
   // up: its reports are dropped and it ends at its next look at its own run flag. The object is

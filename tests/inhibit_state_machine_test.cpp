@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "control/why_awake.h"
+
 namespace dozerin {
 namespace {
 
@@ -240,6 +242,35 @@ TEST_F(InhibitTest, ResetLeavesIconAndAwayModeToTheNextTick) {
   EXPECT_TRUE(machine_.away_mode_held());
   Ticks(1);
   EXPECT_EQ(platform_.Take(), (Calls{"WAKE", "ES 0x80000000", "LOG Set ES_CONTINUOUS", "ICON 0"}));
+}
+
+}  // namespace
+}  // namespace dozerin
+
+namespace dozerin {
+namespace {
+
+TEST(WhyAwake, StateLinesAndRates) {
+  const struct {
+    InhibitState shown;
+    std::uint32_t countdown;
+    const char* reason;
+    const char* line;
+  } rows[] = {
+      {STATE_BUSY, 0, "process vlc", "busy: process vlc"},
+      {STATE_BUSY, 9, "", "busy"},
+      {STATE_MARGIN, 42, "mouse", "margin: 42 s left (mouse)"},
+      {STATE_MARGIN, 1, "", "margin: 1 s left"},
+      {STATE_IDLE, 0, "process vlc", "idle"},
+  };
+  for (const auto& r : rows) EXPECT_EQ(StateLine(r.shown, r.countdown, r.reason), r.line);
+  EXPECT_EQ(Tooltip("Dozerin", STATE_IDLE, 0, ""), "Dozerin\nidle");
+  const struct {
+    std::uint32_t rate;
+    const char* text;
+  } rates[] = {{0, "0 B/s"},           {1023, "1023 B/s"},    {1024, "1 KB/s"},
+               {1048575, "1023 KB/s"}, {2516582, "2.4 MB/s"}, {4294967295u, "4096.0 MB/s"}};
+  for (const auto& r : rates) EXPECT_EQ(FormatRate(r.rate), r.text);
 }
 
 }  // namespace

@@ -201,7 +201,7 @@ TEST_F(ObserverTest, NetworkBeforeProcessorBeforeProcessBeforeWindow) {
   sources_.window_exists = false;
   EXPECT_EQ(Pass(), Reports{kIdle});
   // Each busy report comes with its reason in words, the pattern as it was written.
-  EXPECT_EQ(platform_.reasons, (std::vector<std::string>{"network load", "processor load",
+  EXPECT_EQ(platform_.reasons, (std::vector<std::string>{"network 11 B/s", "processor 51 %",
                                                          "process vlc", "window *YouTube*"}));
 }
 
