@@ -16,6 +16,8 @@ BOLT = [(0.63, 0.02), (0.17, 0.56), (0.46, 0.56), (0.34, 0.98), (0.83, 0.41), (0
 
 SUBSAMPLES = 6
 SIZES = (16, 20, 24, 32, 40, 48, 64)
+# The program icon also goes into the desktop's icon theme, up to 256 pixels.
+THEME_SIZES = (128, 256)
 
 
 def inside(poly, x, y):
@@ -138,6 +140,10 @@ def main():
         for size, rows in images:
             with open(os.path.join(OUT, "png", "%s-%d.png" % (name[:-4], size)), "wb") as f:
                 f.write(png(rows))
+        if name == "dozerin.ico":
+            for size in THEME_SIZES:
+                with open(os.path.join(OUT, "png", "dozerin-%d.png" % size), "wb") as f:
+                    f.write(png(render(size, **style)))
         data = ico(images)
         with open(os.path.join(OUT, name), "wb") as f:
             f.write(data)
