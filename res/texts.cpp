@@ -97,6 +97,12 @@ constexpr KeyedText kDialogTexts[] = {
 
 }  // namespace
 
+std::vector<std::string_view> DialogTextKeys() {
+  std::vector<std::string_view> keys;
+  for (const KeyedText& t : kDialogTexts) keys.emplace_back(t.key);
+  return keys;
+}
+
 std::string_view DialogText(std::string_view key, bool japanese) {
   for (const KeyedText& t : kDialogTexts) {
     if (key == t.key) return japanese ? t.japanese : t.english;

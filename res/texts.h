@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string_view>
+#include <vector>
 
 namespace dozerin {
 
@@ -12,6 +13,9 @@ std::string_view UiText(int id, bool japanese);
 // A text of the settings dialog, named by its key ("general.mouse"); the Japanese ones are those of
 // the dialog templates of res/dozerin.rc. Empty for an unknown key.
 std::string_view DialogText(std::string_view key, bool japanese);
+
+// Every key of the dialog texts, in table order.
+std::vector<std::string_view> DialogTextKeys();
 
 // Whether the user's language, as the locale variables name it, is Japanese.
 bool JapaneseLocale();

@@ -184,6 +184,30 @@ class DozerinLinux(dbusmock.DBusTestCase):
         self.assertTrue(wait_until(lambda: self.locks() == [("idle", "block")]))
         self.stop(p)
 
+    def test_settings_from_the_tray_ok_restarts_the_worker(self):
+        tray = self.spawn(["trayer", "--edge", "top", "--align", "left", "--widthtype", "pixel",
+                           "--width", "60", "--heighttype", "pixel", "--height", "32",
+                           "--expand", "false"])
+        time.sleep(1)
+        p = self.start("[GENERAL]\nLog=1\nMaxMargin=7\n")
+        time.sleep(1.5)  # the icon docks
+        subprocess.run(["xdotool", "mousemove", "14", "16", "click", "--repeat", "2",
+                        "--delay", "80", "1"], env=self.env, check=True)
+        found = []
+        self.assertTrue(wait_until(lambda: found.append(subprocess.run(
+            ["xdotool", "search", "--name", "^Dozerin$"], env=self.env, capture_output=True,
+            text=True).stdout.split()) or found[-1]), "no settings dialog")
+        # No window manager here: the dialog gets the focus directly, then OK by its key.
+        subprocess.run(["xdotool", "windowfocus", "--sync", found[-1][0]], env=self.env,
+                       check=False)
+        subprocess.run(["xdotool", "key", "Return"], env=self.env, check=True)
+        self.wait_line("Start WorkThread!!", 2)
+        self.assertEqual(self.lines()[-2:], ["Finish WorkThread!!", "Start WorkThread!!"])
+        with open(os.path.join(self.folder, "dozerin.ini"), encoding="utf-8") as f:
+            self.assertIn("MaxMargin=7", f.read())
+        self.stop(p)
+        tray.kill()
+
     def test_second_start_ends_at_once(self):
         p = self.start("[GENERAL]\nLog=1\n")
         second = subprocess.run([self.exe], env=self.env, timeout=10, check=False)
