@@ -27,7 +27,7 @@ FileError ActivityLog::Write(std::string_view message) const {
   std::string entry = FormatTimestamp(clock_());
   entry += " - ";
   entry += message;
-  return log_file::Append(path_, entry);
+  return log_file::Append(path_, entry, max_bytes_);
 }
 
 }  // namespace dozerin

@@ -19,6 +19,11 @@ enum class FileError {
   kGeneric,
 };
 
+// When an entry would take the log past this size, the file becomes "<name>.log.1" (replacing an
+// older one) and a new one is begun: about five days of busy seconds, never more than twice this
+// on disk.
+inline constexpr std::uint64_t kLogMaxBytes = 16u << 20;
+
 class ActivityLog {
  public:
   using Clock = std::function<std::int64_t()>;  // seconds since 1970
@@ -38,23 +43,26 @@ class ActivityLog {
   static std::string FormatTimestamp(std::int64_t seconds_since_1970);
 
   void SetClockForTesting(Clock clock) { clock_ = std::move(clock); }
+  void SetMaxBytesForTesting(std::uint64_t max_bytes) { max_bytes_ = max_bytes; }
 
  private:
   std::string path_;
   bool enabled_ = false;
   Clock clock_;
+  std::uint64_t max_bytes_ = kLogMaxBytes;
 };
 
 namespace log_file {
 // Platform parts. LocalTime fills *out and returns true, or returns false when the time cannot be
 // converted; Append opens path (create if missing, keep contents, deny other writers), writes bytes
-// at its end and closes it.
+// at its end and closes it; a file that would grow past max_bytes is first renamed to path + ".1"
+// (replacing an older one) and begun anew. Every failure on the way is the entry's.
 struct CalendarTime {
   int year, month, day, hour, minute, second;
 };
 bool LocalTime(std::int64_t seconds_since_1970, CalendarTime* out);
 std::int64_t Now();
-FileError Append(const std::string& path, std::string_view bytes);
+FileError Append(const std::string& path, std::string_view bytes, std::uint64_t max_bytes);
 }  // namespace log_file
 
 }  // namespace dozerin

@@ -1,8 +1,12 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
+
+#include <cstdint>
+#include <cstdio>
 
 #include "app/activity_log.h"
 
@@ -67,12 +71,21 @@ std::int64_t Now() {
   return static_cast<std::int64_t>(time(nullptr));
 }
 
-FileError Append(const std::string& path, std::string_view bytes) {
+FileError Append(const std::string& path, std::string_view bytes, std::uint64_t max_bytes) {
   Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
   if (fd.get() < 0) return FromErrno(errno);
   // Other writers are kept out for the moment of this entry; a writer holding the file now
   // makes this entry fail as a sharing violation.
   if (flock(fd.get(), LOCK_EX | LOCK_NB) != 0) return FromErrno(errno);
+  struct stat st;
+  if (fstat(fd.get(), &st) != 0) return FromErrno(errno);
+  const auto size = static_cast<std::uint64_t>(st.st_size);
+  if (size > 0 && size + bytes.size() > max_bytes) {
+    // Full: it becomes the older log, and this entry begins a new one.
+    if (rename(path.c_str(), (path + ".1").c_str()) != 0) return FromErrno(errno);
+    fd.Release();
+    return Append(path, bytes, UINT64_MAX);
+  }
   std::size_t done = 0;
   while (done < bytes.size()) {
     const ssize_t n = write(fd.get(), bytes.data() + done, bytes.size() - done);

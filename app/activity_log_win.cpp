@@ -64,10 +64,20 @@ std::int64_t Now() {
   return static_cast<std::int64_t>(_time64(nullptr));
 }
 
-FileError Append(const std::string& path, std::string_view bytes) {
+FileError Append(const std::string& path, std::string_view bytes, std::uint64_t max_bytes) {
   FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) return FromLastError(GetLastError());
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(file.get(), &size)) return FromLastError(GetLastError());
+  if (size.QuadPart > 0 && static_cast<std::uint64_t>(size.QuadPart) + bytes.size() > max_bytes) {
+    // Full: it becomes the older log, and this entry begins a new one.
+    if (!file.Release()) return FromLastError(GetLastError());
+    if (!MoveFileExA(path.c_str(), (path + ".1").c_str(), MOVEFILE_REPLACE_EXISTING)) {
+      return FromLastError(GetLastError());
+    }
+    return Append(path, bytes, UINT64_MAX);
+  }
   LARGE_INTEGER zero{};
   if (!SetFilePointerEx(file.get(), zero, nullptr, FILE_END)) {
     return FromLastError(GetLastError());

@@ -66,8 +66,8 @@ bool CMainApp::InitInstance() {
   // An installed program (under /usr) keeps its files in the user's folders, even for root.
   const bool installed = exe.rfind("/usr/", 0) == 0;
   paths_ = ChooseUserPaths(beside, !installed && access(beside.ini.c_str(), F_OK) == 0,
-                           !installed && access(folder.c_str(), W_OK) == 0,
-                           Env("XDG_CONFIG_HOME"), Env("XDG_STATE_HOME"), Env("HOME"));
+                           !installed && access(folder.c_str(), W_OK) == 0, Env("XDG_CONFIG_HOME"),
+                           Env("XDG_STATE_HOME"), Env("HOME"));
   if (paths_.ini != beside.ini) {
     MakeFolders(paths_.ini);
     MakeFolders(paths_.log);

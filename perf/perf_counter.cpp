@@ -67,6 +67,11 @@ bool CPerfCounter::Query() {
   taken_names_.clear();
   last_repeat_.clear();
   valid_ = true;
+  ++queries_;
+  for (auto it = samples_.begin(); it != samples_.end();) {
+    it = queries_ - it->second->last_query > kForgetSampleAfterQueries ? samples_.erase(it)
+                                                                       : std::next(it);
+  }
   return true;
 }
 
@@ -193,6 +198,7 @@ CPerfSample* CPerfCounter::FindSample() {
   if (!valid_) return nullptr;
   auto& slot = samples_[GetInstanceName()];
   if (!slot) slot = std::make_unique<CPerfSample>();
+  slot->last_query = queries_;
   return slot.get();
 }
 

@@ -30,7 +30,13 @@ class PerfDataSource {
 struct CPerfSample {
   std::int64_t previous_value = 0;  // 0: no previous sample
   std::int64_t previous_time = 0;
+  std::uint64_t last_query = 0;  // the reader's query that last met this instance
 };
+
+// A sample whose instance has not been met for this many successful queries (about a minute of
+// passes) is dropped: interfaces that come and go under new names (VPNs, USB adapters) would
+// otherwise add samples for as long as the program runs.
+inline constexpr std::uint64_t kForgetSampleAfterQueries = 60;
 
 class CPerfCounter {
  public:
@@ -90,6 +96,7 @@ class CPerfCounter {
   std::unordered_set<std::string> taken_names_;
   std::unordered_map<std::string, int> last_repeat_;  // own name -> last repeat count given
   std::unordered_map<std::string, std::unique_ptr<CPerfSample>> samples_;
+  std::uint64_t queries_ = 0;  // successful queries so far
 };
 
 }  // namespace dozerin

@@ -63,6 +63,28 @@ TEST_F(ActivityLogTest, AppendsAfterWhateverTheFileHolds) {
                                             "2024/01/05 08:03:08 - Set ES_DISPLAY_REQUIRED\n");
 }
 
+TEST_F(ActivityLogTest, AFullLogBecomesTheOlderOneAndANewOneBegins) {
+  // Entries of 38 bytes ("2024/01/05 08:03:07 - " and a 16-byte message) under a limit of 100:
+  // two fit, the third begins a new file; the older log is replaced the next time round.
+  log_.SetMaxBytesForTesting(100);
+  const std::string older = dir_.File("dozerin.log.1");
+  const std::string line = "2024/01/05 08:03:07 - Event KIND_CPU\n\n";
+  struct Step {
+    std::string log, old;
+  } steps[] = {
+      {line, ""},          {line + line, ""}, {line, line + line}, {line + line, line + line},
+      {line, line + line},
+  };
+  for (const Step& step : steps) {
+    ASSERT_EQ(log_.Write("Event KIND_CPU\n\n"), FileError::kNone);
+    EXPECT_EQ(ReadFileBytes(log_.path()), step.log);
+    EXPECT_EQ(FileExists(older) ? ReadFileBytes(older) : "", step.old);
+  }
+  // An entry larger than the limit still goes into a file of its own.
+  ASSERT_EQ(log_.Write(std::string(200, 'x')), FileError::kNone);
+  EXPECT_EQ(ReadFileBytes(log_.path()).size(), 222u);
+}
+
 TEST_F(ActivityLogTest, DeletedLogIsCreatedAgainByTheNextEntry) {
   ASSERT_EQ(log_.Write("Event KIND_CPU\n"), FileError::kNone);
   testing::RemoveFile(log_.path());

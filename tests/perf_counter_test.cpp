@@ -93,6 +93,27 @@ TEST(PerfCounter, RatesAgainstTheSampleOfTheSameInstance) {
   EXPECT_EQ(c.sample_count(), 2u);
 }
 
+TEST(PerfCounter, SamplesOfInstancesThatWentAwayAreDroppedThoseThatStayKeepTheirReadings) {
+  FakePerfData data;
+  std::int64_t eth0 = 1000;
+  // A VPN interface under a new name every few passes; eth0 all along at 100 bytes a second.
+  for (int pass = 0; pass <= 300; ++pass) {
+    std::vector<std::pair<std::string, std::int64_t>> instances = {{"eth0", eth0}};
+    instances.emplace_back("vpn" + std::to_string(pass / 5), 5000 + pass);
+    data.blocks.push_back(BuildBlock(NetworkBlock(1000 * pass, 1000, instances)));
+    eth0 += 100;
+  }
+  CPerfCounter c(data);
+  ASSERT_TRUE(c.Open("Network Interface", "Bytes Total/sec"));
+  std::size_t most = 0;
+  for (int pass = 1; pass <= 300; ++pass) {
+    EXPECT_EQ(Rates(c)[0], 100) << pass;
+    most = std::max(most, c.sample_count());
+  }
+  // eth0 and the VPN names of about the last minute, never the 60 names seen in all.
+  EXPECT_LE(most, 2 + kForgetSampleAfterQueries / 5 + 1);
+}
+
 TEST(PerfCounter, RateEdgeCases) {
   struct Row {
     const char* name;
