@@ -175,6 +175,16 @@ TEST_F(DialogTest, ShownPagesSaveInOrderListsRenumberAndAFailedWriteKeepsTheDial
   EXPECT_TRUE(dialog_->isVisible());
 }
 
+TEST_F(DialogTest, CancelWritesNothing) {
+  Open("[GENERAL]\nMaxMargin=5\n");
+  Field(IDC_MAX_MARGIN)->setText("60");
+  Tab(3);
+  dialog_->findChildren<QCheckBox*>().last()->setChecked(true);
+  dialog_->reject();
+  EXPECT_EQ(Ini(), "[GENERAL]\nMaxMargin=5\n");
+  EXPECT_FALSE(testing::FileExists(dir_.File("auto/dozerin.desktop")));
+}
+
 TEST_F(DialogTest, StartAtLogInWritesAndRemovesTheAutostartEntry) {
   Open("");
   Tab(3);
