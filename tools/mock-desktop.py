@@ -14,49 +14,72 @@ import dbus
 import dbusmock
 
 
+class Desktop:
+    """The stand-in desktop; stop() ends it. logind is the mock's manager interface, mocks the
+    desktop services' mock interfaces by bus name."""
+
+    def __init__(self):
+        mock = dbusmock.DBusTestCase
+        mock.start_system_bus()
+        mock.start_session_bus()
+        self.logind_process, self.logind_obj = mock.spawn_server_template(
+            "logind", {}, stdout=subprocess.DEVNULL)
+        self.logind = dbus.Interface(self.logind_obj, "org.freedesktop.login1.Manager")
+        self.processes = [self.logind_process]
+        self.mocks = {}
+        for name, path, interface, methods in [
+            ("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
+             "org.freedesktop.ScreenSaver",
+             [("Inhibit", "ss", "u", "ret = 11"), ("UnInhibit", "u", "", ""),
+              ("SimulateUserActivity", "", "", "")]),
+            ("org.freedesktop.PowerManagement", "/org/freedesktop/PowerManagement/Inhibit",
+             "org.freedesktop.PowerManagement.Inhibit",
+             [("Inhibit", "ss", "u", "ret = 22"), ("UnInhibit", "u", "", "")]),
+            ("org.gnome.SessionManager", "/org/gnome/SessionManager", "org.gnome.SessionManager",
+             [("Inhibit", "susu", "u", "ret = 33"), ("Uninhibit", "u", "", "")]),
+        ]:
+            self.processes.append(mock.spawn_server(name, path, interface, system_bus=False,
+                                                    stdout=subprocess.DEVNULL))
+            obj = dbus.Interface(mock.get_dbus(False).get_object(name, path),
+                                 dbusmock.MOCK_IFACE)
+            for method in methods:
+                obj.AddMethod("", *method)
+            self.mocks[name] = obj
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
+                                      "-nolisten", "tcp"], stdout=subprocess.PIPE,
+                                     start_new_session=True)
+        os.environ["DISPLAY"] = ":" + self.xvfb.stdout.readline().decode().strip()
+
+    def sleep_signal(self, start):
+        self.logind_obj.EmitSignal("org.freedesktop.login1.Manager", "PrepareForSleep", "b",
+                                   [start], dbus_interface=dbusmock.MOCK_IFACE)
+
+    def stop(self):
+        self.xvfb.terminate()
+        self.xvfb.wait()
+        for p in self.processes:
+            p.terminate()
+            p.wait()
+        dbusmock.DBusTestCase.tearDownClass()
+
+
 def main():
     # The stand-ins ignore Ctrl-C (they inherit the ignoring); this script ends them in order.
     signal.signal(signal.SIGINT, signal.SIG_IGN)
-    mock = dbusmock.DBusTestCase
-    mock.start_system_bus()
-    mock.start_session_bus()
-    logind, logind_obj = mock.spawn_server_template("logind", {}, stdout=subprocess.DEVNULL)
-    services = [logind]
-    for name, path, interface, methods in [
-        ("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
-         "org.freedesktop.ScreenSaver",
-         [("Inhibit", "ss", "u", "ret = 11"), ("UnInhibit", "u", "", ""),
-          ("SimulateUserActivity", "", "", "")]),
-        ("org.freedesktop.PowerManagement", "/org/freedesktop/PowerManagement/Inhibit",
-         "org.freedesktop.PowerManagement.Inhibit",
-         [("Inhibit", "ss", "u", "ret = 22"), ("UnInhibit", "u", "", "")]),
-        ("org.gnome.SessionManager", "/org/gnome/SessionManager", "org.gnome.SessionManager",
-         [("Inhibit", "susu", "u", "ret = 33"), ("Uninhibit", "u", "", "")]),
-    ]:
-        services.append(mock.spawn_server(name, path, interface, system_bus=False,
-                                          stdout=subprocess.DEVNULL))
-        obj = dbus.Interface(mock.get_dbus(False).get_object(name, path), dbusmock.MOCK_IFACE)
-        for method in methods:
-            obj.AddMethod("", *method)
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
-                             "-nolisten", "tcp"], stdout=subprocess.PIPE, start_new_session=True)
-    os.environ["DISPLAY"] = ":" + xvfb.stdout.readline().decode().strip()
+    desktop = Desktop()
     print(f"mock desktop: DISPLAY={os.environ['DISPLAY']}, private buses with logind, "
           "ScreenSaver, PowerManagement and GNOME session mocks", flush=True)
-
-    manager = dbus.Interface(logind_obj, "org.freedesktop.login1.Manager")
     done = threading.Event()
 
     def report():
         last = None
         while not done.wait(2):
-            locks = [f"{i[0]}/{i[3]} by {i[1]}: {i[2]}" for i in manager.ListInhibitors()]
+            locks = [f"{i[0]}/{i[3]} by {i[1]}: {i[2]}" for i in desktop.logind.ListInhibitors()]
             if locks != last:
                 print("logind locks: " + ("; ".join(locks) or "none"), flush=True)
                 last = locks
 
-    watcher = threading.Thread(target=report, daemon=True)
-    watcher.start()
+    threading.Thread(target=report, daemon=True).start()
     # The command gets a process group of its own, so that Ctrl-C can end all of it with SIGTERM.
     child = subprocess.Popen(sys.argv[1:], start_new_session=True)
     signal.signal(signal.SIGINT, signal.default_int_handler)
@@ -65,16 +88,13 @@ def main():
     except KeyboardInterrupt:
         os.killpg(child.pid, signal.SIGTERM)
         code = child.wait()
+    signal.signal(signal.SIGINT, signal.SIG_IGN)  # the stand-ins end in order, uninterrupted
     try:
         os.killpg(child.pid, signal.SIGTERM)  # what the command left behind
     except ProcessLookupError:
         pass
     done.set()
-    xvfb.terminate()
-    for s in services:
-        s.terminate()
-        s.wait()
-    mock.tearDownClass()
+    desktop.stop()
     return code
 
 
