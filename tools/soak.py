@@ -1,0 +1,372 @@
+#!/usr/bin/python3
+"""Soak of the real programs: the native Linux program on a stand-in desktop (--program linux),
+or dozerin.exe under Wine on a virtual display (--program windows), for a set time while the world
+keeps changing: a watched program and a watched window coming and going, the pointer moving, the
+settings opened and closed with OK and Cancel, suspend and resume, the tray or taskbar restarting.
+Every minute it records the program's memory, descriptors (and, under Wine, Windows handles) and
+processor time. It fails when the program dies or stops answering, when the log breaks its
+order, or when a series keeps climbing; it writes soak.csv and soak.png into --out.
+Usage: soak.py [--program linux|windows] [--minutes M] [--out DIR]"""
+import argparse
+import importlib.util
+import os
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(HERE)
+spec = importlib.util.spec_from_file_location("mock_desktop", os.path.join(HERE, "mock-desktop.py"))
+mock_desktop = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(mock_desktop)
+
+KNOWN = {"Start WorkThread!!", "Finish WorkThread!!", "Set STATE_BUSY", "Set STATE_MARGIN",
+         "Set ES_SYSTEM_REQUIRED", "Set ES_DISPLAY_REQUIRED", "Event KIND_CPU",
+         "Event KIND_NETWORK", "Event KIND_PROCESS", "Event KIND_WINDOW", "Event KIND_MOUSE",
+         "Set Enable ES_AWAYMODE_REQUIRED|ES_CONTINUOUS", "Set ES_CONTINUOUS"}
+
+
+def sample(pid):
+    with open(f"/proc/{pid}/status", encoding="utf-8") as f:
+        rss = next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
+    fds = len(os.listdir(f"/proc/{pid}/fd"))
+    with open(f"/proc/{pid}/stat", encoding="utf-8") as f:
+        fields = f.read().rsplit(")", 1)[1].split()
+    cpu = (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+    return rss, fds, cpu
+
+
+def climbing(series):
+    """A series keeps climbing when every one of its last five steps rose and the last value is
+    more than a tenth above the first half's highest."""
+    if len(series) < 8:
+        return False
+    tail = series[-6:]
+    half = max(series[: len(series) // 2])
+    return all(b > a for a, b in zip(tail, tail[1:])) and tail[-1] > half * 1.1
+
+
+def check_log(lines):
+    running = False
+    for n, line in enumerate(lines):
+        if line not in KNOWN:
+            return f"line {n + 1} is not a known entry: {line!r}"
+        if line == "Start WorkThread!!":
+            if running:
+                return f"line {n + 1}: a second start without a finish"
+            running = True
+        elif line == "Finish WorkThread!!":
+            if not running:
+                return f"line {n + 1}: a finish without a start"
+            running = False
+    return None
+
+
+class LinuxWorld:
+    """build/linux/dozerin on the stand-in desktop, with trayer as its tray."""
+
+    def __init__(self, work):
+        self.desktop = mock_desktop.Desktop()
+        self.env = dict(os.environ, XDG_RUNTIME_DIR=work, QT_QPA_PLATFORM="xcb", LANG="C.UTF-8")
+        exe = os.path.join(work, "dozerin")
+        shutil.copy(os.path.join(ROOT, "build/linux/dozerin"), exe)
+        self.helper = os.path.join(work, "soak-helper")
+        shutil.copy("/bin/sleep", self.helper)
+        with open(os.path.join(work, "dozerin.ini"), "w", encoding="utf-8") as f:
+            f.write("[GENERAL]\nLog=1\nMouseCap=1\nMaxMargin=5\nBusyDisplay=1\n"
+                    "SetMarginOnWakeup=1\n[PROCESS]\n0=soak-helper\n[WINDOW]\n0=*soak window*\n")
+        self.trayer = self.tray()
+        time.sleep(1)
+        self.program = self.spawn([exe])
+        self.pid = self.program.pid
+
+    def spawn(self, argv):
+        return subprocess.Popen(argv, env=self.env, stdout=subprocess.DEVNULL,
+                                stderr=subprocess.DEVNULL)
+
+    def run(self, argv):
+        subprocess.run(argv, env=self.env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                       check=False, timeout=30)
+
+    def tray(self):
+        return self.spawn(["trayer", "--edge", "top", "--align", "left", "--widthtype", "pixel",
+                           "--width", "60", "--heighttype", "pixel", "--height", "32",
+                           "--expand", "false"])
+
+    def alive(self):
+        return self.program.poll() is None
+
+    def handles(self):
+        return None
+
+    def start_watched(self, seconds):
+        return self.spawn([self.helper, str(seconds)])
+
+    def start_window(self, seconds):
+        return self.spawn(["timeout", str(seconds), "xmessage", "-title",
+                           f"soak window {random.randint(1, 99)}", "x"])
+
+    def move_pointer(self):
+        self.run(["xdotool", "mousemove", str(random.randint(100, 1000)),
+                  str(random.randint(100, 700))])
+
+    def settings(self, ok):
+        self.run(["xdotool", "mousemove", "14", "16", "click", "--repeat", "2", "--delay", "80",
+                  "1"])
+        time.sleep(1)
+        found = subprocess.run(["xdotool", "search", "--name", "^Dozerin$"], env=self.env,
+                               capture_output=True, text=True, check=False).stdout.split()
+        if found:
+            self.run(["xdotool", "windowfocus", "--sync", found[0]])
+            self.run(["xdotool", "key", "Return" if ok else "Escape"])
+
+    def suspend_and_resume(self):
+        self.desktop.sleep_signal(True)
+        time.sleep(1)
+        self.desktop.sleep_signal(False)
+
+    def restart_tray(self):
+        self.trayer.terminate()
+        self.trayer.wait()
+        self.trayer = self.tray()
+
+    def stop(self):
+        """Ends the program as the system would; False when it would not end."""
+        ended = True
+        if self.program.poll() is None:
+            self.program.send_signal(signal.SIGTERM)
+            try:
+                self.program.wait(timeout=15)
+            except subprocess.TimeoutExpired:
+                self.program.kill()
+                ended = False
+        self.trayer.terminate()
+        self.desktop.stop()
+        return ended
+
+
+class WindowsWorld:
+    """dozerin.exe under Wine on its own virtual display, in the end-to-end tests' prefix."""
+
+    def __init__(self, work):
+        self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
+                                      "-nolisten", "tcp"], stdout=subprocess.PIPE,
+                                     start_new_session=True)
+        base = os.environ.get("DOZERIN_WINEPREFIX",
+                              os.path.join(os.environ.get("TMPDIR", "/tmp"),
+                                           f"dozerin-wine-{os.getuid()}"))
+        self.env = dict(os.environ, DISPLAY=":" + self.xvfb.stdout.readline().decode().strip(),
+                        DOZERIN_WINEPREFIX=base + "-e2e")
+        self.prefix = base + "-e2e"
+        build = os.path.join(ROOT, "build/windows")
+        shutil.copy(os.path.join(build, "dozerin.exe"), os.path.join(work, "dozerin.exe"))
+        self.exe = "Z:" + os.path.join(work, "dozerin.exe").replace("/", "\\")
+        self.poke_exe = os.path.join(build, "tests/e2e/poke.exe")
+        self.watchme = os.path.join(build, "tests/e2e/watchme.exe")
+        with open(os.path.join(work, "dozerin.ini"), "w", encoding="utf-8") as f:
+            f.write("[GENERAL]\r\nLog=1\r\nMouseCap=1\r\nMaxMargin=5\r\nBusyDisplay=1\r\n"
+                    "SetMarginOnWakeup=1\r\n[PROCESS]\r\n0=watchme.exe\r\n"
+                    "[WINDOW]\r\n0=*Watch Me*\r\n")
+        self.program = self.wine([self.exe])
+        end = time.monotonic() + 120  # a new prefix takes a while
+        while self.poke("ping") != 0 and time.monotonic() < end:
+            time.sleep(1)
+        self.pid = self.find_pid()
+
+    def wine(self, argv):
+        return subprocess.Popen([os.path.join(ROOT, "cmake/wine-run.sh")] + argv, env=self.env,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def poke(self, *args):
+        # Output through a file: Wine's own background processes keep a pipe open for ever.
+        with tempfile.TemporaryFile() as out:
+            try:
+                code = subprocess.run([os.path.join(ROOT, "cmake/wine-run.sh"), self.poke_exe,
+                                       *args], env=self.env, stdout=out,
+                                      stderr=subprocess.DEVNULL, check=False,
+                                      timeout=60).returncode
+            except subprocess.TimeoutExpired:
+                code = -1
+            out.seek(0)
+            self.last_output = out.read().decode(errors="replace")
+        return code
+
+    def find_pid(self):
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open(f"/proc/{entry}/cmdline", "rb") as f:
+                    command = f.read()
+                # The Wine process of the program itself, not the shell that started it.
+                if command.startswith(b"Z:") and b"dozerin.exe" in command:
+                    return int(entry)
+            except OSError:
+                pass
+        return None
+
+    def alive(self):
+        return self.program.poll() is None and self.poke("ping") == 0
+
+    def handles(self):
+        # Wine answers 0 for any process: then there is no figure.
+        count = int(self.last_output.strip() or 0) if self.poke("handles") == 0 else 0
+        return count if count > 0 else None
+
+    def start_watched(self, seconds):
+        p = self.wine([self.watchme])
+        # A Windows program takes a few seconds to start under Wine: its life counts from then.
+        threading.Timer(seconds + 8, p.kill).start()
+        return p
+
+    def start_window(self, seconds):
+        return self.start_watched(seconds)
+
+    def move_pointer(self):
+        self.poke("cursor", str(random.randint(100, 1000)), str(random.randint(100, 700)))
+
+    def settings(self, ok):
+        self.poke("sheet", "ok" if ok else "cancel")
+
+    def suspend_and_resume(self):
+        self.poke("suspend")
+        time.sleep(1)
+        self.poke("resume")
+
+    def restart_tray(self):
+        self.poke("taskbar")
+
+    def stop(self):
+        self.poke("close")
+        try:
+            self.program.wait(timeout=20)  # the shell that started it became the program
+            ended = True
+        except subprocess.TimeoutExpired:
+            ended = False
+        subprocess.run(["wineserver", "-k"], env=dict(self.env, WINEPREFIX=self.prefix),
+                       check=False)
+        self.xvfb.terminate()
+        return ended
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--program", choices=("linux", "windows"), default="linux")
+    parser.add_argument("--minutes", type=float, default=10)
+    parser.add_argument("--out", default=None)
+    args = parser.parse_args()
+    out = args.out or os.path.join(ROOT, "build", "soak-" + args.program)
+    os.makedirs(out, exist_ok=True)
+    signal.signal(signal.SIGINT, signal.SIG_IGN)
+    work = tempfile.mkdtemp(prefix="dozerin-soak-")
+    os.chmod(work, 0o700)
+    log = os.path.join(work, "dozerin.log")
+    world = (LinuxWorld if args.program == "linux" else WindowsWorld)(work)
+
+    def lines():
+        try:
+            with open(log, encoding="utf-8", errors="replace") as f:
+                return [line.rstrip("\r\n").split(" - ", 1)[-1] for line in f]
+        except FileNotFoundError:
+            return []
+
+    children = []
+    rows = []
+    failure = None if world.pid is not None else "the program did not start"
+    start = time.monotonic()
+    next_sample = start + 10  # after start-up
+    random.seed(1)
+    try:
+        while failure is None and time.monotonic() - start < args.minutes * 60:
+            if not world.alive():
+                failure = "the program ended or stopped answering"
+                break
+            if time.monotonic() >= next_sample:
+                rss, fds, cpu = sample(world.pid)
+                handles = world.handles()
+                rows.append((round((time.monotonic() - start) / 60, 2), rss, fds, cpu, handles))
+                print(f"{rows[-1][0]:6.2f} min  {rss} KiB  {fds} descriptors  "
+                      f"{handles if handles is not None else '-'} handles  {cpu:.2f} s", flush=True)
+                next_sample += 60
+            action = random.randrange(7)
+            if action == 0:  # a watched program starts; the program must notice within seconds
+                before = lines().count("Event KIND_PROCESS")
+                children.append(world.start_watched(random.randint(3, 8)))
+                end = time.monotonic() + 15
+                while lines().count("Event KIND_PROCESS") == before and time.monotonic() < end:
+                    time.sleep(0.2)
+                if lines().count("Event KIND_PROCESS") == before:
+                    failure = "no answer: a watched program was not reported"
+            elif action == 1:
+                children.append(world.start_window(random.randint(3, 8)))
+            elif action == 2:
+                world.move_pointer()
+            elif action == 3:
+                world.settings(ok=random.random() < 0.5)
+            elif action == 4:
+                world.suspend_and_resume()
+            elif action == 5:
+                world.restart_tray()
+            children = [c for c in children if c.poll() is None]
+            time.sleep(random.uniform(1, 4))
+    finally:
+        for c in children:
+            c.kill()
+        if not world.stop():
+            failure = failure or "the program did not end when told to"
+
+    if failure is None:
+        failure = check_log(lines())
+    if failure is None and lines()[-1:] != ["Finish WorkThread!!"]:
+        failure = "the log does not end with the worker's finish"
+    series = {"memory": [r[1] for r in rows], "descriptors": [r[2] for r in rows],
+              "processor time per minute": [b[3] - a[3] for a, b in zip(rows, rows[1:])],
+              "handles": [r[4] for r in rows if r[4] is not None]}
+    for name, values in series.items():
+        if failure is None and climbing(values):
+            failure = f"{name} keeps climbing: {values}"
+    with open(os.path.join(out, "soak.csv"), "w", encoding="utf-8") as f:
+        f.write("minutes,rss_kib,descriptors,cpu_seconds,handles\n")
+        for r in rows:
+            f.write(",".join("" if v is None else str(v) for v in r) + "\n")
+    plot(rows, args.program, os.path.join(out, "soak.png"))
+    if os.path.exists(log):
+        shutil.copy(log, os.path.join(out, "soak.log"))
+    shutil.rmtree(work, ignore_errors=True)
+    if failure:
+        print("soak failed: " + failure, file=sys.stderr)
+        return 1
+    print(f"soak passed: {len(rows)} samples over {args.minutes} minutes", flush=True)
+    return 0
+
+
+def plot(rows, program, path):
+    try:
+        import matplotlib
+        matplotlib.use("Agg")
+        import matplotlib.pyplot as plt
+    except ImportError:
+        print("no matplotlib: no plot", file=sys.stderr)
+        return
+    panels = [([r[1] for r in rows], "memory (KiB)"), ([r[2] for r in rows], "descriptors"),
+              ([r[3] for r in rows], "processor time (s)")]
+    if any(r[4] is not None for r in rows):
+        panels.append(([r[4] for r in rows], "handles"))
+    fig, axes = plt.subplots(len(panels), 1, figsize=(8, 2.3 * len(panels)), sharex=True)
+    minutes = [r[0] for r in rows]
+    for ax, (values, label) in zip(axes, panels):
+        ax.plot(minutes, values, marker="o")
+        ax.set_ylabel(label)
+        ax.grid(True)
+    axes[-1].set_xlabel("minutes")
+    fig.suptitle(f"dozerin ({program}) soak")
+    fig.savefig(path, dpi=80)
+
+
+if __name__ == "__main__":
+    sys.exit(main())
