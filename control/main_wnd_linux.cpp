@@ -25,16 +25,6 @@ QString Ui(int id) {
   return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
 }
 
-// The reason a person reads in the lists of inhibitors.
-QString Why(std::uint32_t kinds) {
-  if (kinds & KIND_NETWORK) return QStringLiteral("network load");
-  if (kinds & KIND_CPU) return QStringLiteral("processor load");
-  if (kinds & KIND_PROCESS) return QStringLiteral("process");
-  if (kinds & KIND_WINDOW) return QStringLiteral("window");
-  if (kinds & KIND_MOUSE) return QStringLiteral("mouse");
-  return {};
-}
-
 }  // namespace
 
 CMainWnd::CMainWnd(CMainApp& app)
@@ -162,8 +152,7 @@ void CMainWnd::OnTick() {
 
 void CMainWnd::OnActivityEvent(std::uint32_t requests, std::uint32_t kinds, const QString& why) {
   if (closed_) return;
-  if ((requests & (SET_BUSY | SET_MARGIN)) != 0 && kinds != 0)
-    why_ = why.isEmpty() ? Why(kinds) : why;
+  if ((requests & (SET_BUSY | SET_MARGIN)) != 0 && kinds != 0) why_ = why;
   Report(machine_.OnActivityEvent(requests, kinds));
 }
 

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "monitor/worker.h"
+
 namespace dozerin {
 
 // The executable file names of the running processes, in any order.
@@ -47,5 +49,23 @@ std::ptrdiff_t FindMatchingWindow(const std::vector<TopLevelWindow>& upper_windo
 // *which, when given, receives the position of the pattern that found a window.
 bool WatchedWindowExists(WindowSource& windows, const std::vector<std::string>& upper_patterns,
                          std::size_t* which = nullptr);
+
+// The worker's process and window checks over a platform's two lists; the platform adds the
+// pointer.
+class WatchSources : public ActivitySources {
+ public:
+  WatchSources(ProcessSource& processes, WindowSource& windows)
+      : processes_(processes), windows_(windows) {}
+  bool WatchedProcessRunning(const std::vector<std::string>& names, std::string* matched) override {
+    return dozerin::WatchedProcessRunning(processes_, names, matched);
+  }
+  bool WatchedWindowExists(const std::vector<std::string>& patterns, std::size_t* which) override {
+    return dozerin::WatchedWindowExists(windows_, patterns, which);
+  }
+
+ private:
+  ProcessSource& processes_;
+  WindowSource& windows_;
+};
 
 }  // namespace dozerin

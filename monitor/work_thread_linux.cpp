@@ -29,16 +29,11 @@ class LinuxWorkerPlatform : public WorkerPlatform {
   std::string why_;  // of the next report
 };
 
-class LinuxSources : public ActivitySources {
+class LinuxSources : public WatchSources {
  public:
-  explicit LinuxSources(const std::string& root) : processes_(root) {}
+  explicit LinuxSources(const std::string& root)
+      : WatchSources(processes_, desktop_), processes_(root) {}
   bool ReadCursor(std::int32_t* x, std::int32_t* y) override { return desktop_.ReadPointer(x, y); }
-  bool WatchedProcessRunning(const std::vector<std::string>& names, std::string* matched) override {
-    return dozerin::WatchedProcessRunning(processes_, names, matched);
-  }
-  bool WatchedWindowExists(const std::vector<std::string>& patterns, std::size_t* which) override {
-    return dozerin::WatchedWindowExists(desktop_, patterns, which);
-  }
 
  private:
   ProcProcesses processes_;

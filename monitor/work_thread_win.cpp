@@ -33,20 +33,15 @@ class Win32WorkerPlatform : public WorkerPlatform {
   WorkerControl& control_;
 };
 
-class Win32Sources : public ActivitySources {
+class Win32Sources : public WatchSources {
  public:
+  Win32Sources() : WatchSources(processes_, windows_) {}
   bool ReadCursor(std::int32_t* x, std::int32_t* y) override {
     POINT p;
     if (!GetCursorPos(&p)) return false;
     *x = p.x;
     *y = p.y;
     return true;
-  }
-  bool WatchedProcessRunning(const std::vector<std::string>& names, std::string* matched) override {
-    return dozerin::WatchedProcessRunning(processes_, names, matched);
-  }
-  bool WatchedWindowExists(const std::vector<std::string>& patterns, std::size_t* which) override {
-    return dozerin::WatchedWindowExists(windows_, patterns, which);
   }
 
  private:

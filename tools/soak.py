@@ -8,9 +8,9 @@ processor time. It fails when the program dies or stops answering, when the log 
 order, or when a series keeps climbing; it writes soak.csv and soak.png into --out.
 Usage: soak.py [--program linux|windows] [--minutes M] [--out DIR]"""
 import argparse
-import importlib.util
 import os
 import random
+import runpy
 import shutil
 import signal
 import subprocess
@@ -21,9 +21,7 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
-spec = importlib.util.spec_from_file_location("mock_desktop", os.path.join(HERE, "mock-desktop.py"))
-mock_desktop = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(mock_desktop)
+Desktop = runpy.run_path(os.path.join(HERE, "mock-desktop.py"))["Desktop"]
 
 KNOWN = {"Start WorkThread!!", "Finish WorkThread!!", "Set STATE_BUSY", "Set STATE_MARGIN",
          "Set ES_SYSTEM_REQUIRED", "Set ES_DISPLAY_REQUIRED", "Event KIND_CPU",
@@ -71,7 +69,7 @@ class LinuxWorld:
     """build/linux/dozerin on the stand-in desktop, with trayer as its tray."""
 
     def __init__(self, work):
-        self.desktop = mock_desktop.Desktop()
+        self.desktop = Desktop()
         self.env = dict(os.environ, XDG_RUNTIME_DIR=work, QT_QPA_PLATFORM="xcb", LANG="C.UTF-8")
         exe = os.path.join(work, "dozerin")
         shutil.copy(os.path.join(ROOT, "build/linux/dozerin"), exe)

@@ -181,22 +181,31 @@ TEST(Mouse, CursorMovedMoreThan20PixelsStartsAMargin) {
   EXPECT_EQ(Close(s.p, s.w), 0u);
 }
 
+// Another writer holds the log, and an activity event makes the next entry fail: the program
+// shows the file error. Returns the holding handle (the caller closes it) and the box's text.
+HANDLE FailALogEntry(Started& s, HWND* box, std::string* text) {
+  HANDLE other = CreateFileA(s.inst.log().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  PostMessageA(s.w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_CPU);
+  *box = nullptr;
+  WaitUntil([&] { return (*box = FindWindowOf(s.p.pid(), "Dozerin", "#32770")) != nullptr; });
+  char buffer[1024] = {};
+  if (*box != nullptr) GetDlgItemTextA(*box, 0xFFFF, buffer, sizeof buffer);
+  *text = buffer;
+  return other;
+}
+
 TEST(Log, FailedWriteShowsTheFileErrorAndTheProgramGoesOn) {
   Started s("[GENERAL]\r\nLog=1\r\n");
   ASSERT_NE(s.w, nullptr);
   StopWorker(s.w);
   // Another writer holds the log: the next entry fails with a sharing violation.
-  HANDLE other = CreateFileA(s.inst.log().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  ASSERT_NE(other, INVALID_HANDLE_VALUE);
-  PostMessageA(s.w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_CPU);
   HWND box = nullptr;
-  ASSERT_TRUE(WaitUntil([&] {
-    return (box = FindWindowOf(s.p.pid(), "Dozerin", "#32770")) != nullptr;
-  })) << "no message box";
-  char text[1024] = {};
-  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-  EXPECT_EQ(std::string(text), s.inst.log() + Acp(" へのアクセス中に共有違反が発生しました。"));
+  std::string text;
+  HANDLE other = FailALogEntry(s, &box, &text);
+  ASSERT_NE(other, INVALID_HANDLE_VALUE);
+  ASSERT_NE(box, nullptr) << "no message box";
+  EXPECT_EQ(text, s.inst.log() + Acp(" へのアクセス中に共有違反が発生しました。"));
   std::this_thread::sleep_for(500ms);  // let it paint
   SaveScreenshot("log_sharing_violation");
   PostMessageA(box, WM_COMMAND, IDOK, 0);
@@ -352,16 +361,11 @@ TEST(English, MessageBoxesHaveTheirText) {
     Started s("[GENERAL]\r\nLog=1\r\n");
     ASSERT_NE(s.w, nullptr);
     StopWorker(s.w);
-    HANDLE other = CreateFileA(s.inst.log().c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    PostMessageA(s.w, WM_ACTIVITY_EVENT, SET_BUSY, KIND_CPU);
     HWND box = nullptr;
-    ASSERT_TRUE(
-        WaitUntil([&] { return (box = FindWindowOf(s.p.pid(), "Dozerin", "#32770")) != nullptr; }));
-    char text[1024] = {};
-    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-    EXPECT_EQ(std::string(text),
-              "A sharing violation occurred while accessing " + s.inst.log() + ".");
+    std::string text;
+    HANDLE other = FailALogEntry(s, &box, &text);
+    ASSERT_NE(box, nullptr);
+    EXPECT_EQ(text, "A sharing violation occurred while accessing " + s.inst.log() + ".");
     SaveScreenshot("english_log_sharing_violation");
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     CloseHandle(other);

@@ -3,6 +3,7 @@
 session buses carrying mock logind, ScreenSaver, PowerManagement and GNOME session services, and
 a virtual X display. The program runs from a scratch folder with its INI file beside it."""
 import os
+import runpy
 import shutil
 import signal
 import subprocess
@@ -12,9 +13,10 @@ import time
 import unittest
 
 import dbus
-import dbusmock
 
 DOZERIN = os.environ["DOZERIN_EXE"]
+Desktop = runpy.run_path(os.path.join(os.path.dirname(os.path.abspath(__file__)),
+                                      "../../tools/mock-desktop.py"))["Desktop"]
 LOGIND = "org.freedesktop.login1"
 
 
@@ -27,45 +29,17 @@ def wait_until(condition, timeout=10.0):
     return condition()
 
 
-class DozerinLinux(dbusmock.DBusTestCase):
+class DozerinLinux(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
-        cls.start_system_bus()
-        cls.start_session_bus()
-        cls.logind, cls.logind_obj = cls.spawn_server_template(
-            "logind", {}, stdout=subprocess.DEVNULL)
-        cls.desktop = {}
-        for name, path, interface, methods in [
-            ("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
-             "org.freedesktop.ScreenSaver",
-             [("Inhibit", "ss", "u", "ret = 11"), ("UnInhibit", "u", "", ""),
-              ("SimulateUserActivity", "", "", "")]),
-            ("org.freedesktop.PowerManagement", "/org/freedesktop/PowerManagement/Inhibit",
-             "org.freedesktop.PowerManagement.Inhibit",
-             [("Inhibit", "ss", "u", "ret = 22"), ("UnInhibit", "u", "", "")]),
-            ("org.gnome.SessionManager", "/org/gnome/SessionManager", "org.gnome.SessionManager",
-             [("Inhibit", "susu", "u", "ret = 33"), ("Uninhibit", "u", "", "")]),
-        ]:
-            process = cls.spawn_server(name, path, interface, system_bus=False,
-                                       stdout=subprocess.DEVNULL)
-            mock = dbus.Interface(cls.get_dbus(False).get_object(name, path), dbusmock.MOCK_IFACE)
-            for method in methods:
-                mock.AddMethod("", *method)
-            cls.desktop[name] = (process, mock)
-        cls.xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
-                                     "-nolisten", "tcp"], stdout=subprocess.PIPE)
-        cls.display = ":" + cls.xvfb.stdout.readline().decode().strip()
+        # The stand-in desktop of tools/run-dozerin: private buses, mock services, Xvfb.
+        cls.stand_in = Desktop()
+        cls.logind_obj = cls.stand_in.logind_obj
+        cls.display = os.environ["DISPLAY"]
 
     @classmethod
     def tearDownClass(cls):
-        cls.xvfb.terminate()
-        cls.xvfb.wait()
-        for process, _ in cls.desktop.values():
-            process.terminate()
-            process.wait()
-        cls.logind.terminate()
-        cls.logind.wait()
-        super().tearDownClass()
+        cls.stand_in.stop()
 
     def setUp(self):
         self.folder = tempfile.mkdtemp(prefix="dozerin-e2e-")
@@ -75,7 +49,7 @@ class DozerinLinux(dbusmock.DBusTestCase):
         self.env = dict(os.environ, DISPLAY=self.display, XDG_RUNTIME_DIR=self.folder,
                         QT_QPA_PLATFORM="xcb", LANG="C.UTF-8")
         self.children = []
-        for _, mock in self.desktop.values():
+        for mock in self.stand_in.mocks.values():
             mock.ClearCalls()
 
     def tearDown(self):
@@ -119,7 +93,7 @@ class DozerinLinux(dbusmock.DBusTestCase):
                 if str(i[1]) == "Dozerin" and str(i[0]) == what]
 
     def calls(self, service, method):
-        return [c for c in self.desktop[service][1].GetCalls() if c[1] == method]
+        return [c for c in self.stand_in.mocks[service].GetCalls() if c[1] == method]
 
     def stop(self, p):
         p.send_signal(signal.SIGTERM)
@@ -171,12 +145,10 @@ class DozerinLinux(dbusmock.DBusTestCase):
         p = self.start("[GENERAL]\nLog=1\nMaxMargin=5\nSetMarginOnWakeup=1\n"
                        "ResetDisplayOnWakeup=1\n")
         self.assertTrue(wait_until(lambda: self.locks("sleep") == [("sleep", "delay")]))
-        self.logind_obj.EmitSignal("org.freedesktop.login1.Manager", "PrepareForSleep", "b",
-                                   [True], dbus_interface=dbusmock.MOCK_IFACE)
+        self.stand_in.sleep_signal(True)
         self.wait_line("Finish WorkThread!!")
         self.assertTrue(wait_until(lambda: self.locks("sleep") == []), "delay lock kept")
-        self.logind_obj.EmitSignal("org.freedesktop.login1.Manager", "PrepareForSleep", "b",
-                                   [False], dbus_interface=dbusmock.MOCK_IFACE)
+        self.stand_in.sleep_signal(False)
         self.wait_line("Start WorkThread!!", 2)
         self.wait_line("Set STATE_MARGIN")
         self.assertTrue(wait_until(lambda: self.locks("sleep") == [("sleep", "delay")]))
