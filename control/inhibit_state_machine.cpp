@@ -13,7 +13,7 @@ struct KindLine {
 constexpr KindLine kKindLines[] = {
     {KIND_CPU, "Event KIND_CPU\n"},         {KIND_NETWORK, "Event KIND_NETWORK\n"},
     {KIND_PROCESS, "Event KIND_PROCESS\n"}, {KIND_WINDOW, "Event KIND_WINDOW\n"},
-    {KIND_MOUSE, "Event KIND_MOUSE\n"},
+    {KIND_MOUSE, "Event KIND_MOUSE\n"},     {KIND_MANUAL, "Event KIND_MANUAL\n"},
 };
 
 }  // namespace
@@ -28,6 +28,15 @@ InhibitSettings LoadInhibitSettings(const SettingsStore& store) {
 }
 
 FileError InhibitStateMachine::OnActivityEvent(std::uint32_t requests, std::uint32_t kinds) {
+  if (requests & SET_BUSY) {
+    worker_busy_ = true;
+  } else if (requests & SET_IDLE) {
+    worker_busy_ = false;
+  }
+  return Apply(requests, kinds);
+}
+
+FileError InhibitStateMachine::Apply(std::uint32_t requests, std::uint32_t kinds) {
   if (platform_.LoggingOn()) {
     for (const KindLine& k : kKindLines) {
       if ((kinds & k.bit) == 0) continue;
@@ -38,7 +47,7 @@ FileError InhibitStateMachine::OnActivityEvent(std::uint32_t requests, std::uint
     stored_state_ = STATE_BUSY;
     if (const FileError e = platform_.Log("Set STATE_BUSY\n"); e != FileError::kNone) return e;
   } else if (requests & SET_IDLE) {
-    stored_state_ = STATE_IDLE;
+    stored_state_ = hold_ ? STATE_BUSY : STATE_IDLE;
   }
   if (requests & SET_MARGIN) {
     // A negative MaxMargin counts as the unsigned number it is: a margin that does not end.
@@ -50,6 +59,10 @@ FileError InhibitStateMachine::OnActivityEvent(std::uint32_t requests, std::uint
 
 FileError InhibitStateMachine::OnTick() {
   platform_.WakeWorker();
+  if (const FileError e = ExpireHold(); e != FileError::kNone) return e;
+  if (hold_) {
+    if (const FileError e = Apply(SET_BUSY, KIND_MANUAL); e != FileError::kNone) return e;
+  }
   InhibitState effective = stored_state_;
   if (margin_countdown_ != 0) {
     --margin_countdown_;
@@ -87,6 +100,8 @@ FileError InhibitStateMachine::OnTick() {
 }
 
 FileError InhibitStateMachine::OnResume() {
+  // A hold whose end passed during the sleep is over now.
+  if (const FileError e = ExpireHold(); e != FileError::kNone) return e;
   if (settings_.reset_display_on_wakeup != 0) platform_.SetExecutionState(kEsDisplayRequired);
   if (settings_.set_margin_on_wakeup != 0) return OnActivityEvent(SET_MARGIN, 0);
   return FileError::kNone;
@@ -97,8 +112,41 @@ std::uint32_t InhibitStateMachine::QuerySuspendAnswer() const {
 }
 
 void InhibitStateMachine::Reset() {
-  stored_state_ = STATE_IDLE;
+  stored_state_ = hold_ ? STATE_BUSY : STATE_IDLE;
   margin_countdown_ = 0;
+  worker_busy_ = false;
+}
+
+FileError InhibitStateMachine::StartHold(std::int64_t seconds) {
+  if (seconds < 0 || seconds > kMaxHoldSeconds) return FileError::kNone;
+  hold_ = Hold{seconds, platform_.WallClock()};
+  return Apply(SET_BUSY, KIND_MANUAL);
+}
+
+FileError InhibitStateMachine::StopHold() {
+  return hold_ ? EndHold() : FileError::kNone;
+}
+
+std::int64_t InhibitStateMachine::HoldSecondsLeft() const {
+  if (!hold_ || hold_->length == 0) return 0;
+  const std::int64_t left = hold_->start + hold_->length - platform_.WallClock();
+  return left < 0 ? 0 : left;
+}
+
+FileError InhibitStateMachine::ExpireHold() {
+  if (!hold_ || hold_->length == 0) return FileError::kNone;
+  const std::int64_t now = platform_.WallClock();
+  // A clock set back to before the hold began: the hold counts from now again rather than for as
+  // long as the clock went back.
+  if (now < hold_->start) hold_->start = now;
+  return now - hold_->start >= hold_->length ? EndHold() : FileError::kNone;
+}
+
+FileError InhibitStateMachine::EndHold() {
+  hold_.reset();
+  // What the worker last said decides the state; the margin follows the hold as it follows any
+  // busy spell.
+  return Apply((worker_busy_ ? SET_BUSY : SET_IDLE) | SET_MARGIN, 0);
 }
 
 }  // namespace dozerin

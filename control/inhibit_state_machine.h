@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
+#include <optional>
 #include <string_view>
 
 #include "app/activity_log.h"
@@ -24,7 +26,12 @@ class InhibitPlatform {
   virtual bool LoggingOn() const = 0;
   // Writes one log line; a failure ends the handler that was logging.
   virtual FileError Log(std::string_view line) = 0;
+  // Wall-clock time in seconds: a hold by hand ends at a time of day, also across a suspend.
+  virtual std::int64_t WallClock() const { return static_cast<std::int64_t>(std::time(nullptr)); }
 };
+
+// The longest hold by hand: a year and a day.
+inline constexpr std::int64_t kMaxHoldSeconds = 366LL * 24 * 3600;
 
 struct InhibitSettings {
   std::int32_t max_margin = 0;
@@ -49,10 +56,21 @@ class InhibitStateMachine {
   FileError OnTick();
   FileError OnResume();
 
+  // A hold by hand keeps the state busy, reported at every tick like a watched process, for
+  // `seconds` (1 to kMaxHoldSeconds) or, with 0, until it is stopped. A new hold replaces a running
+  // one. It outlives worker restarts; when it ends or is stopped the usual margin follows.
+  FileError StartHold(std::int64_t seconds);
+  FileError StopHold();
+  bool holding() const { return hold_.has_value(); }
+  // The length the running hold was started with; 0 for one without an end.
+  std::int64_t hold_length() const { return hold_ ? hold_->length : 0; }
+  // Seconds until the running hold ends; 0 for none or one without an end.
+  std::int64_t HoldSecondsLeft() const;
+
   // The answer to a suspend query: refused while busy.
   std::uint32_t QuerySuspendAnswer() const;
 
-  // A worker was started or stopped: no activity is known any more.
+  // A worker was started or stopped: no activity is known any more, but a hold goes on.
   void Reset();
 
   InhibitState stored_state() const { return stored_state_; }
@@ -61,8 +79,20 @@ class InhibitStateMachine {
   bool away_mode_held() const { return away_mode_held_; }
 
  private:
+  struct Hold {
+    std::int64_t length;  // seconds; 0 for no end
+    std::int64_t start;   // wall clock
+  };
+
+  FileError Apply(std::uint32_t requests, std::uint32_t kinds);
+  // Ends a hold whose time is up; the margin follows.
+  FileError ExpireHold();
+  FileError EndHold();
+
   InhibitPlatform& platform_;
   InhibitSettings settings_;
+  std::optional<Hold> hold_;
+  bool worker_busy_ = false;  // the worker's last report was busy
   bool away_mode_capable_ = false;
   bool away_mode_held_ = false;
   InhibitState stored_state_ = STATE_IDLE;

@@ -32,6 +32,7 @@ inline constexpr std::uint32_t KIND_NETWORK = 0x02;
 inline constexpr std::uint32_t KIND_PROCESS = 0x04;
 inline constexpr std::uint32_t KIND_WINDOW = 0x08;
 inline constexpr std::uint32_t KIND_MOUSE = 0x10;
+inline constexpr std::uint32_t KIND_MANUAL = 0x20;  // a hold by hand, from the menu or command line
 
 // Execution-state flags.
 inline constexpr std::uint32_t kEsSystemRequired = 0x00000001;

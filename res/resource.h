@@ -13,6 +13,13 @@
 #define IDR_TRAY_MENU 129
 #define ID_APP_EXIT 8
 #define ID_SETTINGS 32774
+/* Its keep-awake submenu: holds of a set length, one without an end, and the stop. */
+#define ID_HOLD_30MIN 32780
+#define ID_HOLD_1HOUR 32781
+#define ID_HOLD_2HOURS 32782
+#define ID_HOLD_4HOURS 32783
+#define ID_HOLD_NO_END 32784
+#define ID_HOLD_STOP 32785
 
 /* Settings sheet: page templates and the add dialogs. */
 #define IDD_PAGE_GENERAL 106
@@ -64,5 +71,9 @@
 #define IDS_PARSE_INT_RANGE 1111
 #define IDS_OUT_OF_MEMORY 1120
 #define IDS_UNEXPECTED_ERROR 1121
+#define IDS_HOLD_MINUTES_LEFT 1130
+#define IDS_HOLD_NO_END 1131
+#define IDS_KEEP_AWAKE_BAD_VALUE 1132
+#define IDS_KEEP_AWAKE_NOT_TAKEN 1133
 
 #endif

@@ -25,5 +25,7 @@ constexpr int kTextMenuSettings = 0x10001;
 constexpr int kTextMenuClose = 0x10002;
 // Said once when there is no X display to watch.
 constexpr int kTextNoDisplay = 0x10003;
+// The keep-awake submenu; its items' texts go by their command ids (ID_HOLD_...).
+constexpr int kTextMenuKeepAwake = 0x10004;
 
 }  // namespace dozerin

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "control/keep_awake.h"
 #include "control/why_awake.h"
 
 namespace dozerin {
@@ -28,9 +29,11 @@ class FakePlatform : public InhibitPlatform {
     if (logging) calls.push_back("LOG " + std::string(line));
     return FileError::kNone;
   }
+  std::int64_t WallClock() const override { return now; }
   std::vector<std::string> Take() { return std::exchange(calls, {}); }
 
   std::vector<std::string> calls;
+  std::int64_t now = 1'800'000'000;
   bool logging = true;
   std::string fail_log_at;
 };
@@ -244,11 +247,158 @@ TEST_F(InhibitTest, ResetLeavesIconAndAwayModeToTheNextTick) {
   EXPECT_EQ(platform_.Take(), (Calls{"WAKE", "ES 0x80000000", "LOG Set ES_CONTINUOUS", "ICON 0"}));
 }
 
+TEST_F(InhibitTest, HoldsByHand) {
+  // Steps: 'H' starts a hold of arg seconds (0: no end), 'S' stops it, 'T' runs arg ticks a second
+  // apart, 'P' and 'I' are the worker's busy and idle reports, 'Z' sleeps for arg seconds (the
+  // worker stopped and started again around it, then the resume), 'R' restarts the worker as
+  // settings OK does, 'C' sets the clock back or forth by arg seconds.
+  struct Step {
+    char op;
+    std::int64_t arg;
+  };
+  struct Row {
+    const char* name;
+    std::int32_t max_margin;
+    std::vector<Step> steps;
+    const char* shown;  // the state shown after each tick: I, M or B
+    bool refuses;       // a suspend query at the end is refused
+  };
+  const Row rows[] = {
+      {"a timed hold, then the margin", 2, {{'H', 3}, {'T', 5}}, "BBMMI", false},
+      {"a hold without an end until stopped",
+       1,
+       {{'H', 0}, {'T', 3}, {'S', 0}, {'T', 2}},
+       "BBBMI",
+       false},
+      {"the worker's idle reports do not end it", 0, {{'H', 0}, {'I', 0}, {'T', 1}}, "B", true},
+      {"its end passed during a sleep",
+       0,
+       {{'H', 60}, {'T', 2}, {'Z', 3600}, {'T', 2}},
+       "BBII",
+       false},
+      {"a sleep shorter than the hold", 0, {{'H', 600}, {'T', 1}, {'Z', 60}, {'T', 1}}, "BB", true},
+      // The margin runs out while the process keeps the machine busy; its end is idle at once.
+      {"a process outlasts the hold",
+       2,
+       {{'P', 0}, {'H', 2}, {'T', 3}, {'I', 0}, {'T', 2}},
+       "BBBII",
+       false},
+      {"settings OK during a hold", 0, {{'H', 0}, {'T', 1}, {'R', 0}}, "B", true},
+      {"a new hold replaces the running one",
+       0,
+       {{'H', 2}, {'T', 1}, {'H', 0}, {'T', 4}},
+       "BBBBB",
+       true},
+      {"a stop without a hold", 5, {{'S', 0}, {'T', 1}}, "I", false},
+      {"the clock set back", 0, {{'H', 5}, {'T', 1}, {'C', -1000}, {'T', 6}}, "BBBBBBI", false},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    FakePlatform platform;
+    platform.logging = false;
+    InhibitStateMachine machine(platform);
+    InhibitSettings settings;
+    settings.max_margin = r.max_margin;
+    machine.SetSettings(settings);
+    std::string shown;
+    for (const Step& step : r.steps) {
+      switch (step.op) {
+        case 'H':
+          machine.StartHold(step.arg);
+          break;
+        case 'S':
+          machine.StopHold();
+          break;
+        case 'T':
+          for (int i = 0; i < step.arg; ++i) {
+            ++platform.now;
+            machine.OnTick();
+            shown += "IMB"[machine.displayed_state()];
+          }
+          break;
+        case 'P':
+          machine.OnActivityEvent(SET_BUSY, KIND_PROCESS);
+          break;
+        case 'I':
+          machine.OnActivityEvent(SET_IDLE, 0);
+          break;
+        case 'Z':
+          machine.Reset();
+          platform.now += step.arg;
+          machine.Reset();
+          machine.OnResume();
+          break;
+        case 'R':
+          machine.Reset();
+          machine.Reset();
+          break;
+        case 'C':
+          platform.now += step.arg;
+          break;
+      }
+    }
+    EXPECT_EQ(shown, r.shown);
+    EXPECT_EQ(machine.QuerySuspendAnswer() == kBroadcastQueryDeny, r.refuses);
+  }
+}
+
+TEST_F(InhibitTest, AHoldIsLoggedLikeAWatchedProcess) {
+  Configure(1, false);
+  machine_.StartHold(1);
+  platform_.now += 1;
+  Ticks(2);
+  EXPECT_EQ(platform_.Take(),
+            (Calls{"LOG Event KIND_MANUAL", "LOG Set STATE_BUSY", "WAKE", "LOG Set STATE_MARGIN",
+                   "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED", "ICON 1", "WAKE", "ICON 0"}));
+  machine_.StartHold(0);
+  Ticks(1);
+  EXPECT_EQ(platform_.Take(),
+            (Calls{"LOG Event KIND_MANUAL", "LOG Set STATE_BUSY", "WAKE", "LOG Event KIND_MANUAL",
+                   "LOG Set STATE_BUSY", "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED", "ICON 2"}));
+}
+
 }  // namespace
 }  // namespace dozerin
 
 namespace dozerin {
 namespace {
+
+TEST(KeepAwake, CommandLine) {
+  using Kind = KeepAwakeRequest::Kind;
+  const struct {
+    std::vector<std::string> args;
+    Kind kind;
+    std::int64_t seconds;
+  } rows[] = {
+      {{}, Kind::kNone, 0},
+      {{"--keep-awake"}, Kind::kStart, 0},
+      {{"--keep-awake=90m"}, Kind::kStart, 5400},
+      {{"--keep-awake=2h"}, Kind::kStart, 7200},
+      {{"--keep-awake=45s"}, Kind::kStart, 45},
+      {{"--keep-awake", "30m"}, Kind::kStart, 1800},
+      {{"--keep-awake=0"}, Kind::kStop, 0},
+      {{"--keep-awake=off"}, Kind::kStop, 0},
+      {{"--keep-awake=8784h"}, Kind::kStart, kMaxHoldSeconds},
+      {{"--keep-awake=1h", "--keep-awake=off"}, Kind::kStop, 0},
+      {{"--keep-awake-later", "x"}, Kind::kNone, 0},
+      {{"--keep-awake="}, Kind::kBad, 0},
+      {{"--keep-awake=90"}, Kind::kBad, 0},
+      {{"--keep-awake=0m"}, Kind::kBad, 0},
+      {{"--keep-awake=1.5h"}, Kind::kBad, 0},
+      {{"--keep-awake=-5m"}, Kind::kBad, 0},
+      {{"--keep-awake=2H"}, Kind::kBad, 0},
+      {{"--keep-awake=8785h"}, Kind::kBad, 0},
+      {{"--keep-awake=99999999999h"}, Kind::kBad, 0},
+      {{"--keep-awake=999999999999999999999s"}, Kind::kBad, 0},
+      {{"--keep-awake=soon", "--keep-awake=1h"}, Kind::kBad, 0},
+  };
+  for (const auto& r : rows) {
+    const KeepAwakeRequest got = ParseKeepAwake(r.args);
+    EXPECT_EQ(got.kind, r.kind) << ::testing::PrintToString(r.args);
+    EXPECT_EQ(got.seconds, r.seconds) << ::testing::PrintToString(r.args);
+  }
+  EXPECT_EQ(ParseKeepAwake({"--keep-awake=soon"}).value, "soon");
+}
 
 TEST(WhyAwake, StateLinesAndRates) {
   const struct {
@@ -271,6 +421,16 @@ TEST(WhyAwake, StateLinesAndRates) {
   } rates[] = {{0, "0 B/s"},           {1023, "1023 B/s"},    {1024, "1 KB/s"},
                {1048575, "1023 KB/s"}, {2516582, "2.4 MB/s"}, {4294967295u, "4096.0 MB/s"}};
   for (const auto& r : rates) EXPECT_EQ(FormatRate(r.rate), r.text);
+  // A hold's line: minutes rounded up.
+  const struct {
+    std::int64_t length, left;
+    const char* line;
+  } holds[] = {{3600, 3600, "60 min"},
+               {3600, 2461, "42 min"},
+               {3600, 2460, "41 min"},
+               {60, 1, "1 min"},
+               {0, 0, "no end"}};
+  for (const auto& h : holds) EXPECT_EQ(HoldLine("%1 min", "no end", h.length, h.left), h.line);
 }
 
 }  // namespace

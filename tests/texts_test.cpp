@@ -41,6 +41,10 @@ TEST(Texts, AgreeWithTheWindowsResources) {
       {"IDS_PARSE_INT_RANGE", IDS_PARSE_INT_RANGE},
       {"IDS_OUT_OF_MEMORY", IDS_OUT_OF_MEMORY},
       {"IDS_UNEXPECTED_ERROR", IDS_UNEXPECTED_ERROR},
+      {"IDS_HOLD_MINUTES_LEFT", IDS_HOLD_MINUTES_LEFT},
+      {"IDS_HOLD_NO_END", IDS_HOLD_NO_END},
+      {"IDS_KEEP_AWAKE_BAD_VALUE", IDS_KEEP_AWAKE_BAD_VALUE},
+      {"IDS_KEEP_AWAKE_NOT_TAKEN", IDS_KEEP_AWAKE_NOT_TAKEN},
   };
   // The Japanese string table comes first in the script, the English one second.
   const std::size_t english = rc.find("LANGUAGE LANG_ENGLISH");
@@ -63,8 +67,15 @@ TEST(Texts, AgreeWithTheWindowsResources) {
     const std::string quoted = "\"" + std::string(DialogText(key, true)) + "\"";
     EXPECT_NE(rc.find(quoted), std::string::npos) << key;
   }
-  for (int id : {kTextMenuSettings, kTextMenuClose}) {
-    EXPECT_NE(rc.find("\"" + std::string(UiText(id, true)) + "\""), std::string::npos) << id;
+  // Both menus, each item in its language.
+  for (int id : {kTextMenuKeepAwake, ID_HOLD_30MIN, ID_HOLD_1HOUR, ID_HOLD_2HOURS, ID_HOLD_4HOURS,
+                 ID_HOLD_NO_END, ID_HOLD_STOP, kTextMenuSettings, kTextMenuClose}) {
+    for (bool japanese : {true, false}) {
+      if (!japanese && id == kTextMenuSettings) continue;  // the English menu has no settings item
+      const std::size_t at = rc.find("\"" + std::string(UiText(id, japanese)) + "\"");
+      EXPECT_NE(at, std::string::npos) << id;
+      EXPECT_EQ(at < english, japanese) << id;
+    }
   }
 }
 

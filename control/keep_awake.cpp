@@ -1,0 +1,91 @@
+#include "control/keep_awake.h"
+
+#include "control/inhibit_state_machine.h"
+#include "res/resource.h"
+
+namespace dozerin {
+namespace {
+
+constexpr std::string_view kOption = "--keep-awake";
+
+// Seconds of "90m", "2h", "45s"; 0 for "0" and "off"; -1 for anything else.
+std::int64_t ParseLength(std::string_view value) {
+  if (value == "0" || value == "off") return 0;
+  if (value.size() < 2 || value.size() > 12) return -1;
+  std::int64_t unit = 0;
+  switch (value.back()) {
+    case 's':
+      unit = 1;
+      break;
+    case 'm':
+      unit = 60;
+      break;
+    case 'h':
+      unit = 3600;
+      break;
+    default:
+      return -1;
+  }
+  std::int64_t count = 0;
+  for (const char c : value.substr(0, value.size() - 1)) {
+    if (c < '0' || c > '9') return -1;
+    count = count * 10 + (c - '0');  // at most 11 digits: no overflow
+  }
+  if (count == 0 || count > kMaxHoldSeconds / unit) return -1;
+  return count * unit;
+}
+
+}  // namespace
+
+KeepAwakeRequest ParseKeepAwake(const std::vector<std::string>& args) {
+  KeepAwakeRequest request;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    const std::string_view arg = args[i];
+    if (arg.substr(0, kOption.size()) != kOption) continue;
+    std::string_view rest = arg.substr(kOption.size());
+    bool has_value = false;
+    if (!rest.empty()) {
+      if (rest[0] != '=') continue;  // another option that only begins the same way
+      rest.remove_prefix(1);
+      has_value = true;
+    } else if (i + 1 < args.size() && !args[i + 1].empty() && args[i + 1][0] != '-') {
+      rest = args[++i];
+      has_value = true;
+    }
+    request.value = std::string(rest);
+    if (!has_value) {
+      request.kind = KeepAwakeRequest::Kind::kStart;
+      request.seconds = 0;
+      continue;
+    }
+    const std::int64_t seconds = ParseLength(rest);
+    request.kind = seconds < 0    ? KeepAwakeRequest::Kind::kBad
+                   : seconds == 0 ? KeepAwakeRequest::Kind::kStop
+                                  : KeepAwakeRequest::Kind::kStart;
+    request.seconds = seconds > 0 ? seconds : 0;
+    if (request.kind == KeepAwakeRequest::Kind::kBad) return request;  // the first bad one
+  }
+  return request;
+}
+
+const std::vector<HoldChoice>& HoldChoices() {
+  static const std::vector<HoldChoice> choices = {{ID_HOLD_30MIN, 30 * 60},
+                                                  {ID_HOLD_1HOUR, 3600},
+                                                  {ID_HOLD_2HOURS, 2 * 3600},
+                                                  {ID_HOLD_4HOURS, 4 * 3600},
+                                                  {ID_HOLD_NO_END, 0}};
+  return choices;
+}
+
+std::string HoldLine(std::string_view minutes_left, std::string_view no_end, std::int64_t length,
+                     std::int64_t seconds_left) {
+  if (length == 0) return std::string(no_end);
+  std::string line(minutes_left);
+  const std::size_t at = line.find("%1");
+  if (at != std::string::npos) {
+    line.replace(at, 2, std::to_string((seconds_left + 59) / 60));
+  }
+  return line;
+}
+
+}  // namespace dozerin

@@ -1,0 +1,37 @@
+// Keeping the machine awake by hand: the --keep-awake option, the lengths the tray menu offers and
+// the tooltip line of a running hold.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace dozerin {
+
+struct KeepAwakeRequest {
+  enum class Kind { kNone, kStart, kStop, kBad };
+  Kind kind = Kind::kNone;
+  std::int64_t seconds = 0;  // of a start; 0 for a hold without an end
+  std::string value;         // as written, for the message about a bad one
+};
+
+// The last --keep-awake among the arguments (the program's name left out): "--keep-awake" alone
+// (or followed by a value of its own: "--keep-awake 2h") starts a hold without an end,
+// "--keep-awake=90m" (also "2h", "45s") one of that length, "=0" or "=off" stops a hold. A value
+// that is no such length, or longer than a year and a day, is bad.
+KeepAwakeRequest ParseKeepAwake(const std::vector<std::string>& args);
+
+// The tray menu's choices: command id and length in seconds (0: until stopped).
+struct HoldChoice {
+  int command;
+  std::int64_t seconds;
+};
+const std::vector<HoldChoice>& HoldChoices();
+
+// The tooltip's line for a running hold: `minutes_left` with its %1 replaced by the minutes left,
+// rounded up; `no_end` for a hold without an end.
+std::string HoldLine(std::string_view minutes_left, std::string_view no_end, std::int64_t length,
+                     std::int64_t seconds_left);
+
+}  // namespace dozerin
