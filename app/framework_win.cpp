@@ -119,6 +119,10 @@ LRESULT CALLBACK Window::Dispatch(HWND hwnd, UINT message, WPARAM wparam, LPARAM
   return Guarded(failed, [&] { return self->WindowProc(message, wparam, lparam); });
 }
 
+const char* WindowClassName() {
+  return kWindowClass;
+}
+
 void SetMainWindow(HWND hwnd) {
   g_main_window = hwnd;
 }

@@ -120,6 +120,9 @@ class LivenessGuard {
   LivenessGuard* outer_;
 };
 
+// The class of the program's windows, by which another instance finds them.
+const char* WindowClassName();
+
 // Marks a window as the application's main window: its destruction ends the message loop.
 void SetMainWindow(HWND hwnd);
 // Runs the message loop until the main window is gone; returns the quit message's exit code.

@@ -11,6 +11,7 @@
 
 #include "app/activity_log.h"
 #include "app/paths.h"
+#include "control/keep_awake.h"
 #include "settings/settings_store.h"
 
 namespace dozerin {
@@ -22,8 +23,11 @@ class CMainApp {
   CMainApp(const CMainApp&) = delete;
   CMainApp& operator=(const CMainApp&) = delete;
 
-  // Start-up: true to enter the message loop, false to end the program.
+  // What --keep-awake asked for; taken by InitInstance.
+  void SetKeepAwake(KeepAwakeRequest request) { keep_awake_ = std::move(request); }
+  // Start-up: true to enter the message loop, false to end the program with start_exit_code().
   bool InitInstance();
+  int start_exit_code() const { return start_exit_code_; }
   // Runs the message loop; returns the exit code.
   int Run();
   // Shutdown; returns the process exit code.
@@ -67,6 +71,8 @@ class CMainApp {
   SidePaths paths_;
   struct Platform;
   std::unique_ptr<Platform> platform_;  // handles of the platform layer
+  KeepAwakeRequest keep_awake_;
+  int start_exit_code_ = 0;
   bool com_initialized_ = false;
   bool reporting_failure_ = false;
 };

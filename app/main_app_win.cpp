@@ -3,6 +3,10 @@
 // windows.h first: commctrl.h relies on its types.
 #include <commctrl.h>
 
+#include <cstdint>
+#include <cstdlib>
+#include <vector>
+
 #include "app/framework_win.h"
 #include "app/main_app.h"
 #include "control/main_wnd_win.h"
@@ -27,6 +31,53 @@ UINT FileErrorText(FileError error) {
     default:
       return IDS_FILE_GENERIC;
   }
+}
+
+// The main window of the running instance: of the program's class and title, in a process whose
+// executable has this base name (another copy may run beside it under another name); the first
+// such window when no process name can be read.
+HWND RunningInstanceWindow(const std::string& base_name) {
+  const std::string title = win::LoadResString(IDS_APP_TITLE);
+  HWND first = nullptr;
+  for (HWND w = nullptr;
+       (w = FindWindowExA(nullptr, w, win::WindowClassName(), title.c_str())) != nullptr;) {
+    if (first == nullptr) first = w;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(w, &pid);
+    win::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+    std::vector<char> image(32768);
+    DWORD size = static_cast<DWORD>(image.size());
+    if (process && QueryFullProcessImageNameA(process.get(), 0, image.data(), &size) &&
+        lstrcmpiA(DeriveSidePaths(std::string(image.data(), size)).base_name.c_str(),
+                  base_name.c_str()) == 0) {
+      return w;
+    }
+  }
+  return first;
+}
+
+// Hands a hold or its stop to the running instance; false when it did not take it.
+bool HandOver(const KeepAwakeRequest& request, const std::string& base_name) {
+  // The running instance may still be starting: its window comes a moment after its mutex.
+  HWND target = nullptr;
+  for (int attempt = 0; attempt < 50 && target == nullptr; ++attempt) {
+    if (attempt != 0) Sleep(100);
+    target = RunningInstanceWindow(base_name);
+  }
+  if (target == nullptr) return false;
+  std::int64_t seconds = request.seconds;
+  COPYDATASTRUCT data = {};
+  if (request.kind == KeepAwakeRequest::Kind::kStop) {
+    data.dwData = kCopyDataStopHold;
+  } else {
+    data.dwData = kCopyDataHold;
+    data.cbData = sizeof seconds;
+    data.lpData = &seconds;
+  }
+  DWORD_PTR taken = FALSE;
+  return SendMessageTimeoutA(target, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+                             SMTO_ABORTIFHUNG, 10000, &taken) != 0 &&
+         taken == TRUE;
 }
 
 }  // namespace
@@ -62,11 +113,23 @@ bool CMainApp::InitInstance() {
   log_.Configure(paths_.log, store_.ReadInt(settings::kLog) != 0);
 
   platform_->instance_mutex.Reset(CreateMutexA(nullptr, TRUE, paths_.base_name.c_str()));
-  if (GetLastError() == ERROR_ALREADY_EXISTS) return false;
+  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+    // Another start: silent, unless it brings a hold or a stop for the running instance.
+    if (keep_awake_.kind == KeepAwakeRequest::Kind::kNone) return false;
+    if (!HandOver(keep_awake_, paths_.base_name)) {
+      win::ShowMessage(nullptr, win::LoadResString(IDS_KEEP_AWAKE_NOT_TAKEN),
+                       MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND);
+      start_exit_code_ = 1;
+    }
+    return false;
+  }
+  // A stop with no instance running: there is no hold to stop.
+  if (keep_awake_.kind == KeepAwakeRequest::Kind::kStop) return false;
 
   CMainWnd* wnd = CMainWnd::Create(*this);
   if (wnd == nullptr) return false;
   win::SetMainWindow(wnd->hwnd());
+  if (keep_awake_.kind == KeepAwakeRequest::Kind::kStart) wnd->StartHold(keep_awake_.seconds);
   return true;
 }
 
@@ -100,8 +163,22 @@ CMainApp& App() {
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   return dozerin::win::Guarded(0, [] {
+    using dozerin::KeepAwakeRequest;
+    // The arguments as the C runtime split them, in the ANSI code page like every text shown.
+    const std::vector<std::string> args(__argv + (__argc > 0 ? 1 : 0), __argv + __argc);
+    const KeepAwakeRequest request = dozerin::ParseKeepAwake(args);
+    if (request.kind == KeepAwakeRequest::Kind::kBad) {
+      std::string text = dozerin::win::LoadResString(IDS_KEEP_AWAKE_BAD_VALUE);
+      if (const std::size_t at = text.find("%1"); at != std::string::npos) {
+        text.replace(at, 2, request.value);
+      }
+      dozerin::win::SetAppTitle(dozerin::win::LoadResString(IDS_FRAMEWORK_APP_TITLE));
+      dozerin::win::ShowMessage(nullptr, text, MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND);
+      return 2;
+    }
     dozerin::CMainApp& app = dozerin::App();
-    const int code = app.InitInstance() ? app.Run() : 0;
+    app.SetKeepAwake(request);
+    const int code = app.InitInstance() ? app.Run() : app.start_exit_code();
     return app.ExitInstance(code);
   });
 }

@@ -1,6 +1,7 @@
 #include "control/keep_awake.h"
 
 #include "control/inhibit_state_machine.h"
+#include "control/why_awake.h"
 #include "res/resource.h"
 
 namespace dozerin {
@@ -86,6 +87,20 @@ std::string HoldLine(std::string_view minutes_left, std::string_view no_end, std
     line.replace(at, 2, std::to_string((seconds_left + 59) / 60));
   }
   return line;
+}
+
+}  // namespace dozerin
+
+namespace dozerin {
+
+std::string ProgramTooltip(const InhibitStateMachine& machine, std::string_view title,
+                           std::string_view reason, std::string_view minutes_left,
+                           std::string_view no_end) {
+  if (machine.holding() && machine.displayed_state() == STATE_BUSY) {
+    return std::string(title) + "\n" +
+           HoldLine(minutes_left, no_end, machine.hold_length(), machine.HoldSecondsLeft());
+  }
+  return Tooltip(title, machine.displayed_state(), machine.margin_countdown(), reason);
 }
 
 }  // namespace dozerin

@@ -9,6 +9,8 @@
 
 namespace dozerin {
 
+class InhibitStateMachine;
+
 struct KeepAwakeRequest {
   enum class Kind { kNone, kStart, kStop, kBad };
   Kind kind = Kind::kNone;
@@ -33,5 +35,11 @@ const std::vector<HoldChoice>& HoldChoices();
 // rounded up; `no_end` for a hold without an end.
 std::string HoldLine(std::string_view minutes_left, std::string_view no_end, std::int64_t length,
                      std::int64_t seconds_left);
+
+// The icon's tooltip: the title, then the hold's line while a hold shows as busy, else the line of
+// the state shown and the reason of the last report that kept the machine awake.
+std::string ProgramTooltip(const InhibitStateMachine& machine, std::string_view title,
+                           std::string_view reason, std::string_view minutes_left,
+                           std::string_view no_end);
 
 }  // namespace dozerin

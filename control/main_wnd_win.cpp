@@ -4,7 +4,10 @@
 // windows.h first: commctrl.h relies on its types.
 #include <commctrl.h>
 
+#include <cstring>
+
 #include "app/main_app.h"
+#include "control/keep_awake.h"
 #include "control/shell_messages_win.h"
 #include "control/why_awake.h"
 #include "monitor/work_thread_win.h"
@@ -122,7 +125,19 @@ LRESULT CMainWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
         RunSettingsCommand();
         return 0;
       }
+      if (LOWORD(wparam) == ID_HOLD_STOP) {
+        StopHold();
+        return 0;
+      }
+      for (const HoldChoice& choice : HoldChoices()) {
+        if (LOWORD(wparam) == choice.command) {
+          StartHold(choice.seconds);
+          return 0;
+        }
+      }
       break;
+    case WM_COPYDATA:
+      return OnCopyData(reinterpret_cast<const COPYDATASTRUCT*>(lparam));
     case WM_POWERBROADCAST:
       return OnPowerBroadcast(wparam);
     case WM_DPICHANGED:
@@ -162,10 +177,41 @@ LRESULT CMainWnd::OnCreate(WPARAM wparam, LPARAM lparam) {
   // A worker that cannot be started, or a start that cannot be logged, ends start-up.
   if (StartWorkThread(&log_error) < 0 || log_error != FileError::kNone) return -1;
   LoadStateIcons();
-  tooltip_ = Tooltip(win::LoadResString(IDS_APP_TITLE), STATE_IDLE, 0, {});
+  tooltip_ = TooltipText();
   NotifyIcon(NIM_ADD, icons_[machine_.displayed_state()], tooltip_.c_str());
   tick_timer_id_ = SetTimer(hwnd(), kTickTimerId, kTickPeriodMs, nullptr);
   return 0;
+}
+
+LRESULT CMainWnd::OnCopyData(const COPYDATASTRUCT* data) {
+  // From another process, which waits for the answer: checked, answered, then carried out.
+  if (data == nullptr) return FALSE;
+  if (data->dwData == kCopyDataStopHold && data->cbData == 0) {
+    ReplyMessage(TRUE);
+    StopHold();
+    return TRUE;
+  }
+  std::int64_t seconds = -1;
+  if (data->dwData != kCopyDataHold || data->cbData != sizeof seconds || data->lpData == nullptr) {
+    return FALSE;
+  }
+  std::memcpy(&seconds, data->lpData, sizeof seconds);
+  if (seconds < 0 || seconds > kMaxHoldSeconds) return FALSE;
+  ReplyMessage(TRUE);
+  StartHold(seconds);
+  return TRUE;
+}
+
+void CMainWnd::StartHold(std::int64_t seconds) {
+  const FileError e = machine_.StartHold(seconds);
+  UpdateTooltip();
+  Report(e);
+}
+
+void CMainWnd::StopHold() {
+  const FileError e = machine_.StopHold();
+  UpdateTooltip();
+  Report(e);
 }
 
 void CMainWnd::OnDestroy() {
@@ -230,6 +276,11 @@ void CMainWnd::OnTrayRightClick() {
   HMENU popup = menu.get() != nullptr ? GetSubMenu(menu.get(), 0) : nullptr;
   if (popup == nullptr) return;
   SetMenuDefaultItem(popup, ID_SETTINGS, FALSE);
+  for (const HoldChoice& choice : HoldChoices()) {
+    const bool running = machine_.holding() && machine_.hold_length() == choice.seconds;
+    CheckMenuItem(popup, choice.command, MF_BYCOMMAND | (running ? MF_CHECKED : MF_UNCHECKED));
+  }
+  EnableMenuItem(popup, ID_HOLD_STOP, MF_BYCOMMAND | (machine_.holding() ? MF_ENABLED : MF_GRAYED));
   POINT at = {};
   GetCursorPos(&at);
   SetForegroundWindow(hwnd());
@@ -255,14 +306,18 @@ void CMainWnd::WakeWorker() {
 }
 
 void CMainWnd::ShowState(InhibitState state) {
-  tooltip_ =
-      Tooltip(win::LoadResString(IDS_APP_TITLE), state, machine_.margin_countdown(), reason_);
+  tooltip_ = TooltipText();
   NotifyIcon(NIM_MODIFY, icons_[state], tooltip_.c_str());
 }
 
+std::string CMainWnd::TooltipText() const {
+  return ProgramTooltip(machine_, win::LoadResString(IDS_APP_TITLE), reason_,
+                        win::LoadResString(IDS_HOLD_MINUTES_LEFT),
+                        win::LoadResString(IDS_HOLD_NO_END));
+}
+
 void CMainWnd::UpdateTooltip() {
-  const std::string tip = Tooltip(win::LoadResString(IDS_APP_TITLE), machine_.displayed_state(),
-                                  machine_.margin_countdown(), reason_);
+  const std::string tip = TooltipText();
   if (tip == tooltip_) return;
   tooltip_ = tip;
   NotifyIcon(NIM_MODIFY, icons_[machine_.displayed_state()], tooltip_.c_str());

@@ -25,6 +25,9 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   int StartWorkThread(FileError* log_error);
   // Always 1. *log_error receives a failed "Finish WorkThread!!" entry.
   int StopWorkThread(FileError* log_error);
+  // A hold by hand of `seconds` (0: until stopped), and its stop; a failed log entry is shown.
+  void StartHold(std::int64_t seconds);
+  void StopHold();
 
  protected:
   bool CreateTrayWnd() override;
@@ -39,6 +42,9 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   LRESULT OnCreate(WPARAM wparam, LPARAM lparam);
   void OnDestroy();
   LRESULT OnPowerBroadcast(WPARAM event);
+  // A hold or its stop handed over by another start of the program.
+  LRESULT OnCopyData(const COPYDATASTRUCT* data);
+  std::string TooltipText() const;
   // Shows the state and its reason under the title in the icon's tooltip, when they changed.
   void UpdateTooltip();
   // (Re)loads the three state icons at the small-icon size of the current DPI, each from the

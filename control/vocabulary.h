@@ -34,6 +34,11 @@ inline constexpr std::uint32_t KIND_WINDOW = 0x08;
 inline constexpr std::uint32_t KIND_MOUSE = 0x10;
 inline constexpr std::uint32_t KIND_MANUAL = 0x20;  // a hold by hand, from the menu or command line
 
+// A hold by hand handed to the running instance in WM_COPYDATA: dwData names the request; a start
+// carries its length in seconds as a 64-bit integer (0: no end), a stop carries nothing.
+inline constexpr std::uintptr_t kCopyDataHold = 0x444F5A48;      // "DOZH"
+inline constexpr std::uintptr_t kCopyDataStopHold = 0x444F5A53;  // "DOZS"
+
 // Execution-state flags.
 inline constexpr std::uint32_t kEsSystemRequired = 0x00000001;
 inline constexpr std::uint32_t kEsDisplayRequired = 0x00000002;

@@ -351,10 +351,16 @@ TEST_F(InhibitTest, AHoldIsLoggedLikeAWatchedProcess) {
             (Calls{"LOG Event KIND_MANUAL", "LOG Set STATE_BUSY", "WAKE", "LOG Set STATE_MARGIN",
                    "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED", "ICON 1", "WAKE", "ICON 0"}));
   machine_.StartHold(0);
+  EXPECT_EQ(ProgramTooltip(machine_, "D", "", "%1 min", "by hand"), "D\nidle");  // not shown yet
   Ticks(1);
+  EXPECT_EQ(ProgramTooltip(machine_, "D", "", "%1 min", "by hand"), "D\nby hand");
+  machine_.StartHold(3600);
+  platform_.now += 1139;
+  EXPECT_EQ(ProgramTooltip(machine_, "D", "", "%1 min", "by hand"), "D\n42 min");
   EXPECT_EQ(platform_.Take(),
             (Calls{"LOG Event KIND_MANUAL", "LOG Set STATE_BUSY", "WAKE", "LOG Event KIND_MANUAL",
-                   "LOG Set STATE_BUSY", "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED", "ICON 2"}));
+                   "LOG Set STATE_BUSY", "ES 0x00000001", "LOG Set ES_SYSTEM_REQUIRED", "ICON 2",
+                   "LOG Event KIND_MANUAL", "LOG Set STATE_BUSY"}));
 }
 
 }  // namespace

@@ -112,11 +112,12 @@ std::string Installation::log() const {
   return Path(exe_name_.substr(0, exe_name_.rfind('.')) + ".log");
 }
 
-Program::Program(const std::string& exe_path) {
+Program::Program(const std::string& exe_path, const std::string& arguments) {
   STARTUPINFOA si = {};
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
   std::string command = "\"" + exe_path + "\"";
+  if (!arguments.empty()) command += " " + arguments;
   const std::string folder = exe_path.substr(0, exe_path.rfind('\\'));
   if (CreateProcessA(exe_path.c_str(), command.data(), nullptr, nullptr, FALSE, 0, nullptr,
                      folder.c_str(), &si, &pi)) {

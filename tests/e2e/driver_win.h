@@ -46,7 +46,7 @@ class Installation {
 // A running dozerin.exe. Ends it (by the menu's close command, then by force) when destroyed.
 class Program {
  public:
-  explicit Program(const std::string& exe_path);
+  explicit Program(const std::string& exe_path, const std::string& arguments = {});
   ~Program();
   Program(const Program&) = delete;
   Program& operator=(const Program&) = delete;

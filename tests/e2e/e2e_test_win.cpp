@@ -37,7 +37,8 @@ bool AwayModeCapable() {
 
 // dozerin.exe started in a scratch folder of its own, and its main window.
 struct Started {
-  explicit Started(const std::string& ini) : inst(ini), p(inst.exe()), w(p.WaitForWindow()) {}
+  explicit Started(const std::string& ini, const std::string& arguments = {})
+      : inst(ini), p(inst.exe(), arguments), w(p.WaitForWindow()) {}
   Installation inst;
   Program p;
   HWND w;
@@ -413,6 +414,97 @@ TEST(Tray, IconShowsEachStateAndTheMenuClosesTheProgram) {
   // The icon is gone with the program.
   EXPECT_TRUE(WaitUntil([] { return CountTrayPixels(kRed) == 0; }));
   SaveScreenshot("tray_after_exit");
+}
+
+// Opens the tray menu and its keep-awake submenu with the keyboard; returns the submenu's window.
+HWND OpenKeepAwakeSubmenu(Started& s) {
+  PostMessageA(s.w, WM_TRAY_NOTIFY, kTrayIconId, kWmRButtonUp);
+  HWND menu = nullptr;
+  if (!WaitUntil([&] { return (menu = FindWindowOf(s.p.pid(), nullptr, "#32768")) != nullptr; })) {
+    return nullptr;
+  }
+  std::this_thread::sleep_for(300ms);
+  PostMessageA(menu, WM_KEYDOWN, VK_DOWN, 0);
+  PostMessageA(menu, WM_KEYDOWN, VK_RIGHT, 0);
+  HWND submenu = nullptr;
+  WaitUntil([&] {
+    for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32768", nullptr)) != nullptr;) {
+      DWORD pid = 0;
+      GetWindowThreadProcessId(w, &pid);
+      if (pid == s.p.pid() && w != menu && IsWindowVisible(w)) submenu = w;
+    }
+    return submenu != nullptr;
+  });
+  std::this_thread::sleep_for(300ms);
+  return submenu;
+}
+
+void CloseMenus(HWND submenu) {
+  for (int i = 0; i < 2; ++i) PostMessageA(submenu, WM_KEYDOWN, VK_ESCAPE, 0);
+  std::this_thread::sleep_for(300ms);
+}
+
+// A hold set by the command line at start-up runs out; one chosen from the menu keeps the machine
+// awake until another start of the program stops it.
+TEST(Hold, FromTheCommandLineAndTheMenu) {
+  Started s("[GENERAL]\r\nLog=1\r\nMaxMargin=2\r\n", "--keep-awake=6s");
+  ASSERT_NE(s.w, nullptr);
+  EXPECT_TRUE(WaitUntil([] { return CountTrayPixels(kRed) > 3; })) << "no busy icon";
+  EXPECT_TRUE(Refused(s.w));
+  // The hold ends, the margin runs out, the idle reports of the worker take over.
+  EXPECT_TRUE(WaitUntil([] { return CountTrayPixels(kCyan) > 3; }, 20s)) << "no idle icon";
+  EXPECT_FALSE(Refused(s.w));
+
+  HWND submenu = OpenKeepAwakeSubmenu(s);
+  ASSERT_NE(submenu, nullptr) << "no submenu";
+  SaveScreenshot("tray_menu_keep_awake");
+  // The submenu opens with its first item highlighted; the next is 1 hour.
+  PostMessageA(submenu, WM_KEYDOWN, VK_DOWN, 0);
+  PostMessageA(submenu, WM_KEYDOWN, VK_RETURN, 0);
+  EXPECT_TRUE(WaitUntil([] { return CountTrayPixels(kRed) > 3; })) << "no busy icon";
+  EXPECT_TRUE(Refused(s.w));
+  submenu = OpenKeepAwakeSubmenu(s);
+  ASSERT_NE(submenu, nullptr);
+  SaveScreenshot("tray_menu_keep_awake_running");  // 1 hour checked, the stop enabled
+  CloseMenus(submenu);
+
+  // A bad value is refused in a box, with exit code 2; the running instance is untouched.
+  Program bad(s.inst.exe(), "--keep-awake=soon");
+  HWND box = nullptr;
+  ASSERT_TRUE(WaitUntil([&] { return (box = FindWindowOf(bad.pid(), "Dozerin", "#32770")); }));
+  char text[1024] = {};
+  GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+  EXPECT_NE(std::string(text).find(Acp("--keep-awake の値 'soon' は使えません")),
+            std::string::npos);
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(bad.WaitForExit(), 2u);
+  EXPECT_TRUE(Refused(s.w));
+
+  Program stop(s.inst.exe(), "--keep-awake=off");
+  EXPECT_EQ(stop.WaitForExit(), 0u);
+  EXPECT_TRUE(WaitUntil([] { return CountTrayPixels(kCyan) > 3; }, 20s)) << "no idle icon";
+  EXPECT_FALSE(Refused(s.w));
+  EXPECT_EQ(Close(s.p, s.w), 0u);
+  const Lines lines = EventLines(s.inst.log());
+  Lines holds;  // the log's story without the worker's reports
+  for (const std::string& line : lines) {
+    if ((line.rfind("Event KIND_MANUAL", 0) == 0 || line == "Set STATE_MARGIN") &&
+        (holds.empty() || holds.back() != line)) {
+      holds.push_back(line);
+    }
+  }
+  EXPECT_EQ(holds, (Lines{"Event KIND_MANUAL", "Set STATE_MARGIN", "Event KIND_MANUAL",
+                          "Set STATE_MARGIN"}));
+}
+
+TEST(English, KeepAwakeSubmenu) {
+  Started s("[GENERAL]\r\n");
+  ASSERT_NE(s.w, nullptr);
+  HWND submenu = OpenKeepAwakeSubmenu(s);
+  ASSERT_NE(submenu, nullptr) << "no submenu";
+  SaveScreenshot("english_tray_menu_keep_awake");
+  CloseMenus(submenu);
+  EXPECT_EQ(Close(s.p, s.w), 0u);
 }
 
 TEST(Tray, TaskbarRestartBringsTheIconBackInItsState) {
