@@ -8,11 +8,17 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QDBusConnection>
+#include <QDBusMessage>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <cerrno>
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <thread>
+#include <vector>
 
 #include "app/main_app.h"
 #include "control/main_wnd_linux.h"
@@ -41,6 +47,32 @@ void MakeFolders(const std::string& file) {
   for (std::size_t at = file.find('/', 1); at != std::string::npos; at = file.find('/', at + 1)) {
     mkdir(file.substr(0, at).c_str(), 0700);
   }
+}
+
+// A text of the program in the user's language with its %1 filled in, for standard error.
+std::string Said(int id, std::string_view value = {}) {
+  std::string text(UiText(id, JapaneseLocale()));
+  if (const std::size_t at = text.find("%1"); at != std::string::npos) text.replace(at, 2, value);
+  return text;
+}
+
+// Hands a hold or its stop to the running instance on the session bus; false when it did not
+// take it.
+bool HandOver(const KeepAwakeRequest& request) {
+  const bool stop = request.kind == KeepAwakeRequest::Kind::kStop;
+  QDBusMessage call = QDBusMessage::createMethodCall(
+      QString::fromLatin1(kBusService), QString::fromLatin1(kBusPath),
+      QString::fromLatin1(kBusInterface),
+      stop ? QStringLiteral("Stop") : QStringLiteral("KeepAwake"));
+  if (!stop) call << static_cast<qlonglong>(request.seconds);
+  // The running instance may still be starting: its name comes a moment after its lock.
+  for (int attempt = 0; attempt < 50; ++attempt) {
+    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 10000);
+    if (reply.type() == QDBusMessage::ReplyMessage) return true;
+    if (reply.errorName() != QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown")) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
 }
 
 }  // namespace
@@ -81,11 +113,23 @@ bool CMainApp::InitInstance() {
       runtime.empty() ? "/tmp/" + paths_.base_name + "-" + std::to_string(getuid()) + ".lock"
                       : runtime + "/" + paths_.base_name + ".lock";
   platform_->lock_fd = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (platform_->lock_fd < 0 || flock(platform_->lock_fd, LOCK_EX | LOCK_NB) != 0) return false;
+  if (platform_->lock_fd < 0 || flock(platform_->lock_fd, LOCK_EX | LOCK_NB) != 0) {
+    // Another start: silent, unless it brings a hold or a stop for the running instance.
+    if (keep_awake_.kind != KeepAwakeRequest::Kind::kNone && !HandOver(keep_awake_)) {
+      std::fprintf(stderr, "%s\n", Said(IDS_KEEP_AWAKE_NOT_TAKEN).c_str());
+      start_exit_code_ = 1;
+    }
+    return false;
+  }
+  // A stop with no instance running: there is no hold to stop.
+  if (keep_awake_.kind == KeepAwakeRequest::Kind::kStop) return false;
 
   auto wnd = std::make_unique<CMainWnd>(*this);
   if (!wnd->Create()) return false;
   platform_->wnd = std::move(wnd);
+  if (keep_awake_.kind == KeepAwakeRequest::Kind::kStart) {
+    platform_->wnd->StartHold(keep_awake_.seconds);
+  }
 
   // SIGTERM and SIGINT reach the event loop through a pipe and end the program cleanly.
   if (pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) == 0) {
@@ -152,6 +196,13 @@ CMainApp& App() {
 }  // namespace dozerin
 
 int main(int argc, char** argv) {
+  using dozerin::KeepAwakeRequest;
+  const KeepAwakeRequest request =
+      dozerin::ParseKeepAwake(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
+  if (request.kind == KeepAwakeRequest::Kind::kBad) {
+    std::fprintf(stderr, "%s\n", dozerin::Said(IDS_KEEP_AWAKE_BAD_VALUE, request.value).c_str());
+    return 2;
+  }
   // With no display at all (a server, a session without X11 or Wayland) the program still runs,
   // log only, on Qt's display-less platform.
   if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
@@ -161,8 +212,9 @@ int main(int argc, char** argv) {
   QApplication qt(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);  // message boxes come and go; the icon stays
   dozerin::CMainApp& app = dozerin::App();
+  app.SetKeepAwake(request);
   try {
-    const int code = app.InitInstance() ? app.Run() : 0;
+    const int code = app.InitInstance() ? app.Run() : app.start_exit_code();
     return app.ExitInstance(code);
   } catch (...) {
     return app.ExitInstance(1);

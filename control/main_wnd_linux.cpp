@@ -11,6 +11,7 @@
 
 #include "app/main_app.h"
 #include "app/paths.h"
+#include "control/keep_awake.h"
 #include "control/why_awake.h"
 #include "monitor/work_thread_linux.h"
 #include "res/resource.h"
@@ -56,6 +57,20 @@ bool CMainWnd::Create() {
   x11_ = X11Available();
   if (!x11_) Report(Log(std::string(UiText(kTextNoDisplay, false)) + "\n"));
 
+  hold_menu_.setTitle(Ui(kTextMenuKeepAwake));
+  for (const HoldChoice& choice : HoldChoices()) {
+    QAction* item = hold_menu_.addAction(Ui(choice.command));
+    item->setCheckable(true);
+    item->setData(QVariant::fromValue<qlonglong>(choice.seconds));
+    hold_items_.push_back(item);
+    const std::int64_t seconds = choice.seconds;
+    connect(item, &QAction::triggered, this, [this, seconds] { StartHold(seconds); });
+  }
+  hold_menu_.addSeparator();
+  hold_stop_ = hold_menu_.addAction(Ui(ID_HOLD_STOP));
+  connect(hold_stop_, &QAction::triggered, this, [this] { StopHold(); });
+  connect(&menu_, &QMenu::aboutToShow, this, [this] { ShowHoldInMenu(); });
+  menu_.addMenu(&hold_menu_);
   QAction* settings = menu_.addAction(Ui(kTextMenuSettings));
   QFont bold = settings->font();
   bold.setBold(true);  // the default item, as a double click runs it
@@ -65,8 +80,7 @@ bool CMainWnd::Create() {
   connect(menu_.addAction(Ui(kTextMenuClose)), &QAction::triggered, this, [this] { Close(); });
   tray_.setContextMenu(&menu_);
   tray_.setIcon(icons_[machine_.displayed_state()]);
-  tray_.setToolTip(
-      QString::fromStdString(Tooltip(UiText(IDS_APP_TITLE, false), STATE_IDLE, 0, {})));
+  UpdateTooltip();
   connect(&tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
     if (r == QSystemTrayIcon::DoubleClick) RunSettingsCommand();
   });
@@ -82,7 +96,50 @@ bool CMainWnd::Create() {
 
   connect(&tick_, &QTimer::timeout, this, [this] { OnTick(); });
   tick_.start(kTickPeriodMs);
+
+  // Later starts hand a hold or its stop over on the session bus. Without one, or with the name
+  // taken by another copy, the program runs on without.
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  if (bus.isConnected() && bus.registerObject(QString::fromLatin1(kBusPath), &hold_service_,
+                                              QDBusConnection::ExportScriptableSlots)) {
+    on_bus_ = bus.registerService(QString::fromLatin1(kBusService));
+    if (!on_bus_) bus.unregisterObject(QString::fromLatin1(kBusPath));
+  }
   return true;
+}
+
+void HoldService::KeepAwake(qlonglong seconds) {
+  if (seconds < 0 || seconds > kMaxHoldSeconds) {
+    sendErrorReply(QDBusError::InvalidArgs,
+                   QStringLiteral("seconds must be 0 (no end) to %1").arg(kMaxHoldSeconds));
+    return;
+  }
+  wnd_.StartHold(seconds);
+}
+
+void HoldService::Stop() {
+  wnd_.StopHold();
+}
+
+void CMainWnd::StartHold(std::int64_t seconds) {
+  if (closed_) return;
+  const FileError e = machine_.StartHold(seconds);
+  UpdateTooltip();
+  Report(e);
+}
+
+void CMainWnd::StopHold() {
+  if (closed_) return;
+  const FileError e = machine_.StopHold();
+  UpdateTooltip();
+  Report(e);
+}
+
+void CMainWnd::ShowHoldInMenu() {
+  for (QAction* item : hold_items_) {
+    item->setChecked(machine_.holding() && machine_.hold_length() == item->data().toLongLong());
+  }
+  hold_stop_->setEnabled(machine_.holding());
 }
 
 int CMainWnd::StartWorkThread(FileError* log_error) {
@@ -126,6 +183,11 @@ void CMainWnd::Close() {
   if (closed_) return;
   closed_ = true;
   if (dialog_ != nullptr) dialog_->reject();
+  if (on_bus_) {
+    QDBusConnection::sessionBus().unregisterService(QString::fromLatin1(kBusService));
+    QDBusConnection::sessionBus().unregisterObject(QString::fromLatin1(kBusPath));
+    on_bus_ = false;
+  }
   FileError ignored;
   StopWorkThread(&ignored);
   tick_.stop();
@@ -140,14 +202,20 @@ void CMainWnd::OnTick() {
   tick_requests_ = 0;
   const FileError e = machine_.OnTick();
   in_tick_ = false;
-  const QString tip =
-      QString::fromStdString(Tooltip(UiText(IDS_APP_TITLE, false), machine_.displayed_state(),
-                                     machine_.margin_countdown(), why_.toStdString()));
-  if (tray_.toolTip() != tip) tray_.setToolTip(tip);
+  UpdateTooltip();
   // What this tick asked for is held until a tick asks for less.
   inhibitors_.Want((tick_requests_ & kEsSystemRequired) != 0,
-                   (tick_requests_ & kEsDisplayRequired) != 0, why_);
+                   (tick_requests_ & kEsDisplayRequired) != 0,
+                   machine_.holding() ? QStringLiteral("kept awake by hand") : why_);
   Report(e);
+}
+
+void CMainWnd::UpdateTooltip() {
+  const bool japanese = JapaneseLocale();
+  const QString tip = QString::fromStdString(
+      ProgramTooltip(machine_, UiText(IDS_APP_TITLE, false), why_.toStdString(),
+                     UiText(IDS_HOLD_MINUTES_LEFT, japanese), UiText(IDS_HOLD_NO_END, japanese)));
+  if (tray_.toolTip() != tip) tray_.setToolTip(tip);
 }
 
 void CMainWnd::OnActivityEvent(std::uint32_t requests, std::uint32_t kinds, const QString& why) {

@@ -2,12 +2,14 @@
 // inhibitors, the worker, the tray icon and its menu, suspend and resume from logind.
 #pragma once
 
+#include <QDBusContext>
 #include <QIcon>
 #include <QMenu>
 #include <QObject>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <cstdint>
+#include <vector>
 
 #include "control/inhibit_state_machine.h"
 #include "control/inhibitors_linux.h"
@@ -16,7 +18,29 @@
 namespace dozerin {
 
 class CMainApp;
+class CMainWnd;
 class SettingsDialog;
+
+// Where a second start finds the running instance on the session bus.
+inline constexpr char kBusService[] = "org.dozerin.Dozerin";
+inline constexpr char kBusPath[] = "/org/dozerin/Dozerin";
+inline constexpr char kBusInterface[] = "org.dozerin.Dozerin";
+
+// The running instance's methods on the session bus: KeepAwake(seconds), 0 for no end, and Stop().
+class HoldService : public QObject, protected QDBusContext {
+  Q_OBJECT
+  Q_CLASSINFO("D-Bus Interface", "org.dozerin.Dozerin")
+
+ public:
+  explicit HoldService(CMainWnd& wnd) : wnd_(wnd) {}
+
+ public slots:
+  Q_SCRIPTABLE void KeepAwake(qlonglong seconds);
+  Q_SCRIPTABLE void Stop();
+
+ private:
+  CMainWnd& wnd_;
+};
 
 class CMainWnd : public QObject, private InhibitPlatform {
   Q_OBJECT
@@ -33,12 +57,18 @@ class CMainWnd : public QObject, private InhibitPlatform {
   // The close command: the worker stopped and logged, every lock released, the icon gone, and
   // the event loop told to end.
   void Close();
+  // A hold by hand of `seconds` (0: until stopped), and its stop; a failed log entry is shown.
+  void StartHold(std::int64_t seconds);
+  void StopHold();
 
  public slots:
   void OnPrepareForSleep(bool start);
 
  private:
   void OnTick();
+  void UpdateTooltip();
+  // Checks the running hold's item and enables the stop, as the menu opens.
+  void ShowHoldInMenu();
   void OnActivityEvent(std::uint32_t requests, std::uint32_t kinds, const QString& why);
   void RunSettingsCommand();
   void Report(FileError error);
@@ -58,6 +88,11 @@ class CMainWnd : public QObject, private InhibitPlatform {
   LinuxWorkerThread worker_;
   QIcon icons_[kStateCount];
   QMenu menu_;
+  QMenu hold_menu_;
+  std::vector<QAction*> hold_items_;  // owned by hold_menu_
+  QAction* hold_stop_ = nullptr;
+  HoldService hold_service_{*this};
+  bool on_bus_ = false;
   QSystemTrayIcon tray_;
   bool in_tick_ = false;
   std::uint32_t tick_requests_ = 0;  // what the current tick asked for

@@ -60,11 +60,11 @@ class DozerinLinux(unittest.TestCase):
         shutil.rmtree(self.folder, ignore_errors=True)
 
     # Helpers.
-    def start(self, ini, **env):
+    def start(self, ini, args=(), **env):
         with open(os.path.join(self.folder, "dozerin.ini"), "w", encoding="utf-8") as f:
             f.write(ini)
-        p = subprocess.Popen([self.exe], env=dict(self.env, **env), stdout=subprocess.DEVNULL,
-                             stderr=subprocess.DEVNULL)
+        p = subprocess.Popen([self.exe, *args], env=dict(self.env, **env),
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.children.append(p)
         self.assertTrue(wait_until(lambda: "Start WorkThread!!" in self.lines()), "no start")
         return p
@@ -179,6 +179,35 @@ class DozerinLinux(unittest.TestCase):
             self.assertIn("MaxMargin=7", f.read())
         self.stop(p)
         tray.kill()
+
+    def test_keep_awake_by_hand(self):
+        # A hold from the command line at start-up: the idle lock for its time, then the margin.
+        p = self.start("[GENERAL]\nLog=1\nMaxMargin=2\n", args=["--keep-awake=4s"])
+        self.wait_line("Event KIND_MANUAL")
+        self.assertTrue(wait_until(
+            lambda: self.locks(why=True) == [("idle", "block", "kept awake by hand")]))
+        self.assertTrue(wait_until(lambda: self.locks() == [], timeout=10), "lock kept")
+        # A bad value is refused on standard error; the running instance does nothing.
+        bad = subprocess.run([self.exe, "--keep-awake=soon"], env=self.env, timeout=10,
+                             capture_output=True, text=True, check=False)
+        self.assertEqual(bad.returncode, 2)
+        self.assertIn("'soon' is not a length", bad.stderr)
+        # The running instance's methods on the session bus, and a later start that stops it.
+        service = dbus.Interface(dbus.SessionBus().get_object("org.dozerin.Dozerin",
+                                                              "/org/dozerin/Dozerin"),
+                                 "org.dozerin.Dozerin")
+        with self.assertRaises(dbus.exceptions.DBusException):
+            service.KeepAwake(dbus.Int64(-1))
+        self.assertEqual(self.locks(), [])
+        service.KeepAwake(dbus.Int64(0))
+        self.assertTrue(wait_until(lambda: self.locks() == [("idle", "block")]))
+        time.sleep(3)  # no end of its own
+        self.assertEqual(self.locks(), [("idle", "block")])
+        stop = subprocess.run([self.exe, "--keep-awake=off"], env=self.env, timeout=20,
+                              check=False)
+        self.assertEqual(stop.returncode, 0)
+        self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8), "lock kept")
+        self.stop(p)
 
     def test_second_start_ends_at_once(self):
         p = self.start("[GENERAL]\nLog=1\n")
