@@ -3,6 +3,7 @@
 or dozerin.exe under Wine on a virtual display (--program windows), for a set time while the world
 keeps changing: a watched program and a watched window coming and going, the pointer moving, the
 settings opened and closed with OK and Cancel, suspend and resume, the tray or taskbar restarting.
+Holds by hand start and stop through later starts with --keep-awake.
 Every minute it records the program's memory, descriptors (and, under Wine, Windows handles) and
 processor time. It fails when the program dies or stops answering, when the log breaks its
 order, or when a series keeps climbing; it writes soak.csv and soak.png into --out.
@@ -26,6 +27,7 @@ Desktop = runpy.run_path(os.path.join(HERE, "mock-desktop.py"))["Desktop"]
 KNOWN = {"Start WorkThread!!", "Finish WorkThread!!", "Set STATE_BUSY", "Set STATE_MARGIN",
          "Set ES_SYSTEM_REQUIRED", "Set ES_DISPLAY_REQUIRED", "Event KIND_CPU",
          "Event KIND_NETWORK", "Event KIND_PROCESS", "Event KIND_WINDOW", "Event KIND_MOUSE",
+         "Event KIND_MANUAL",
          "Set Enable ES_AWAYMODE_REQUIRED|ES_CONTINUOUS", "Set ES_CONTINUOUS"}
 
 
@@ -80,6 +82,7 @@ class LinuxWorld:
                     "SetMarginOnWakeup=1\n[PROCESS]\n0=soak-helper\n[WINDOW]\n0=*soak window*\n")
         self.trayer = self.tray()
         time.sleep(1)
+        self.exe = exe
         self.program = self.spawn([exe])
         self.pid = self.program.pid
 
@@ -98,6 +101,11 @@ class LinuxWorld:
 
     def alive(self):
         return self.program.poll() is None
+
+    def keep_awake(self, value):
+        return subprocess.run([self.exe, "--keep-awake=" + value], env=self.env,
+                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False,
+                              timeout=30).returncode
 
     def handles(self):
         return None
@@ -211,6 +219,12 @@ class WindowsWorld:
     def alive(self):
         return self.program.poll() is None and self.poke("ping") == 0
 
+    def keep_awake(self, value):
+        try:
+            return self.wine([self.exe, "--keep-awake=" + value]).wait(timeout=60)
+        except subprocess.TimeoutExpired:
+            return -1
+
     def handles(self):
         # Wine answers 0 for any process: then there is no figure.
         count = int(self.last_output.strip() or 0) if self.poke("handles") == 0 else 0
@@ -310,6 +324,9 @@ def main():
                 world.suspend_and_resume()
             elif action == 5:
                 world.restart_tray()
+            elif action == 6:  # a hold by hand started or stopped by another start
+                if world.keep_awake(random.choice(["20s", "1m", "off"])) != 0:
+                    failure = "a --keep-awake request was not taken"
             children = [c for c in children if c.poll() is None]
             time.sleep(random.uniform(1, 4))
     finally:
