@@ -1,6 +1,6 @@
-// Years of running simulated in seconds: the portable core (state machine, worker pass, load
-// averages, click recognition) driven tick by tick with a fake clock and fake sources through
-// random activity, checked after every step against a slow reference model. Usage:
+// Years of running simulated in seconds: the portable core (state machine with holds by hand,
+// worker pass, load averages, click recognition) driven tick by tick with a fake clock and fake
+// sources through random activity, checked after every step against a slow reference model. Usage:
 //   years_sim [ticks]      (default 10^8, more than three years of seconds)
 // Prints the figures; exits 1 at the first step that breaks an invariant.
 #include <chrono>
@@ -46,7 +46,9 @@ struct Platform : InhibitPlatform {
   void ShowState(InhibitState state) override { shown = state; }
   bool LoggingOn() const override { return false; }
   FileError Log(std::string_view) override { return FileError::kNone; }
+  std::int64_t WallClock() const override { return wall; }
   std::uint32_t requests = 0;
+  std::int64_t wall = 1'800'000'000;
   InhibitState shown = STATE_IDLE;
 };
 
@@ -133,8 +135,10 @@ int Run(std::uint64_t ticks) {
   bool have_prev = false;
   std::int32_t anchor_x = -1, anchor_y = -1;
   std::uint32_t countdown = 0;
-  bool busy = false;
-  std::uint64_t reports = 0, restarts = 0, wraps_seen = 0;
+  bool worker_busy = false;
+  bool held = false;  // a hold by hand runs
+  std::int64_t hold_length = 0, hold_start = 0;
+  std::uint64_t reports = 0, restarts = 0, wraps_seen = 0, holds = 0, holds_over_in_sleep = 0;
 
   // A worker (re)start: fresh settings, fresh readers, fresh averages and anchor.
   auto restart = [&] {
@@ -151,7 +155,7 @@ int Run(std::uint64_t ticks) {
     machine.SetSettings(is);
     machine.Reset();
     countdown = 0;
-    busy = false;
+    worker_busy = false;
     network = std::make_unique<ProcNetworkLoad>("", reader, [&] { return now; });
     observer = std::make_unique<Observer>(worker, sources, *network, cpu);
     observer->SetSettings(ws);
@@ -173,6 +177,20 @@ int Run(std::uint64_t ticks) {
 
   for (g_tick = 1; g_tick <= ticks; ++g_tick) {
     now += std::chrono::seconds(1);
+    ++platform.wall;
+    // Holds by hand come and go: of the menu's lengths, without an end, or short ones.
+    if (OneIn(20000)) {
+      const std::int64_t lengths[] = {1800, 3600, 7200, 14400, 0, 5, 100};
+      hold_length = lengths[Next() % 7];
+      hold_start = platform.wall;
+      held = true;
+      machine.StartHold(hold_length);
+      ++holds;
+    } else if (held && OneIn(30000)) {
+      machine.StopHold();
+      held = false;
+      countdown = static_cast<std::uint32_t>(is.max_margin);
+    }
     // The world changes.
     if (OneIn(500)) net.eth0_rate = OneIn(2) ? 0 : Next() % 3'000'000;
     if (OneIn(500)) net.wlan0_rate = OneIn(2) ? 0 : Next() % 300'000;
@@ -243,13 +261,18 @@ int Run(std::uint64_t ticks) {
     for (const Report& r : worker.posts) {
       machine.OnActivityEvent(r.first, r.second);
       if (r.first & SET_BUSY)
-        busy = true;
+        worker_busy = true;
       else if (r.first & SET_IDLE)
-        busy = false;
+        worker_busy = false;
       if (r.first & SET_MARGIN) countdown = static_cast<std::uint32_t>(is.max_margin);
       ++reports;
     }
     platform.requests = 0;
+    if (held && hold_length != 0 && platform.wall - hold_start >= hold_length) {
+      held = false;  // its time is up: the margin follows
+      countdown = static_cast<std::uint32_t>(is.max_margin);
+    }
+    const bool busy = worker_busy || held;
     const InhibitState effective = busy ? STATE_BUSY : countdown != 0 ? STATE_MARGIN : STATE_IDLE;
     if (countdown != 0) --countdown;
     machine.OnTick();
@@ -263,14 +286,21 @@ int Run(std::uint64_t ticks) {
     Check(((platform.requests & kEsDisplayRequired) != 0) == (awake && is.busy_display != 0),
           "display request");
     Check((machine.QuerySuspendAnswer() != 0) == busy, "suspend answer");
+    Check(machine.holding() == held, "hold");
 
     // Now and then: suspend and resume, or settings confirmed (both restart the worker).
     if (OneIn(100000)) {
       restart();
-      if (is.set_margin_on_wakeup != 0) {
-        machine.OnResume();
+      platform.wall += static_cast<std::int64_t>(Next() % 20000);  // asleep for up to 5.5 hours
+      restart();
+      machine.OnResume();
+      if (held && hold_length != 0 && platform.wall - hold_start >= hold_length) {
+        held = false;
         countdown = static_cast<std::uint32_t>(is.max_margin);
+        ++holds_over_in_sleep;
       }
+      if (is.set_margin_on_wakeup != 0) countdown = static_cast<std::uint32_t>(is.max_margin);
+      Check((machine.QuerySuspendAnswer() != 0) == held, "suspend answer after a resume");
     } else if (OneIn(200000)) {
       restart();
     }
@@ -309,9 +339,10 @@ int Run(std::uint64_t ticks) {
   }
   std::printf("%" PRIu64 " ticks (%.1f years of seconds), %" PRIu64 " reports, %" PRIu64
               " worker restarts, %" PRIu64 " 64-bit counter wraps, %" PRIu64
-              " double-click notifications: every invariant held\n",
+              " double-click notifications, %" PRIu64 " holds by hand (%" PRIu64
+              " over during a sleep): every invariant held\n",
               ticks, static_cast<double>(ticks) / (365.25 * 86400), reports, restarts, wraps_seen,
-              dblclk_notes);
+              dblclk_notes, holds, holds_over_in_sleep);
   return 0;
 }
 
