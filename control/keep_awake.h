@@ -24,6 +24,9 @@ struct KeepAwakeRequest {
 // that is no such length, or longer than a year and a day, is bad.
 KeepAwakeRequest ParseKeepAwake(const std::vector<std::string>& args);
 
+// The reason a hold gives, in the log's language, like "process vlc" for a watched program.
+inline constexpr char kHoldReason[] = "kept awake by hand";
+
 // The tray menu's choices: command id and length in seconds (0: until stopped).
 struct HoldChoice {
   int command;

@@ -124,6 +124,7 @@ void HoldService::Stop() {
 void CMainWnd::StartHold(std::int64_t seconds) {
   if (closed_) return;
   const FileError e = machine_.StartHold(seconds);
+  why_ = QString::fromLatin1(kHoldReason);  // also for the margin that follows it
   UpdateTooltip();
   Report(e);
 }
@@ -206,7 +207,7 @@ void CMainWnd::OnTick() {
   // What this tick asked for is held until a tick asks for less.
   inhibitors_.Want((tick_requests_ & kEsSystemRequired) != 0,
                    (tick_requests_ & kEsDisplayRequired) != 0,
-                   machine_.holding() ? QStringLiteral("kept awake by hand") : why_);
+                   machine_.holding() ? QString::fromLatin1(kHoldReason) : why_);
   Report(e);
 }
 

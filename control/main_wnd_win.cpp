@@ -204,6 +204,7 @@ LRESULT CMainWnd::OnCopyData(const COPYDATASTRUCT* data) {
 
 void CMainWnd::StartHold(std::int64_t seconds) {
   const FileError e = machine_.StartHold(seconds);
+  reason_ = kHoldReason;  // also for the margin that follows it
   UpdateTooltip();
   Report(e);
 }
