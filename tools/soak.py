@@ -209,8 +209,9 @@ class WindowsWorld:
             try:
                 with open(f"/proc/{entry}/cmdline", "rb") as f:
                     command = f.read()
-                # The Wine process of the program itself, not the shell that started it.
-                if command.startswith(b"Z:") and b"dozerin.exe" in command:
+                # The Wine process of this copy of the program, not the shell that started it
+                # nor a copy another soak runs.
+                if command.split(b"\0")[0] == self.exe.encode():
                     return int(entry)
             except OSError:
                 pass
