@@ -47,6 +47,13 @@ CMainWnd::~CMainWnd() {
 }
 
 void CMainWnd::LoadStateIcons() {
+  // The same size as the icons there are: nothing to do. A taskbar restart usually comes at the
+  // same scale, and every load costs (under Wine a load and destroy keeps a little memory).
+  const int size = GetSystemMetrics(SM_CXSMICON);
+  bool all = true;
+  for (HICON icon : icons_) all = all && icon != nullptr;
+  if (all && size == icon_size_) return;
+  icon_size_ = size;
   for (int state = 0; state < kStateCount; ++state) {
     HICON icon = nullptr;
     const auto id = static_cast<WORD>(kStateIcons[state]);

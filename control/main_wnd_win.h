@@ -48,7 +48,7 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   // Shows the state and its reason under the title in the icon's tooltip, when they changed.
   void UpdateTooltip();
   // (Re)loads the three state icons at the small-icon size of the current DPI, each from the
-  // frame drawn for that size.
+  // frame drawn for that size, unless they are loaded at that size already.
   void LoadStateIcons();
   void RunSettingsCommand();
   // Reports a failed log write of a handler that has ended early.
@@ -64,6 +64,7 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   CMainApp& app_;
   InhibitStateMachine machine_;
   HICON icons_[kStateCount] = {};
+  int icon_size_ = 0;  // the small-icon size they were loaded at
   UINT_PTR tick_timer_id_ = 0;
   WorkerThread worker_;  // the running worker, or empty
   bool settings_open_ = false;
