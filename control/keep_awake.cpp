@@ -89,10 +89,6 @@ std::string HoldLine(std::string_view minutes_left, std::string_view no_end, std
   return line;
 }
 
-}  // namespace dozerin
-
-namespace dozerin {
-
 std::string ProgramTooltip(const InhibitStateMachine& machine, std::string_view title,
                            std::string_view reason, std::string_view minutes_left,
                            std::string_view no_end) {
