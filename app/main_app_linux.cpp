@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "app/main_app.h"
+#include "app/text.h"
 #include "control/main_wnd_linux.h"
 #include "res/resource.h"
 #include "res/texts.h"
@@ -51,9 +52,7 @@ void MakeFolders(const std::string& file) {
 
 // A text of the program in the user's language with its %1 filled in, for standard error.
 std::string Said(int id, std::string_view value = {}) {
-  std::string text(UiText(id, JapaneseLocale()));
-  if (const std::size_t at = text.find("%1"); at != std::string::npos) text.replace(at, 2, value);
-  return text;
+  return text::FillIn(UiText(id, JapaneseLocale()), value);
 }
 
 // Hands a hold or its stop to the running instance on the session bus; false when it did not

@@ -9,6 +9,7 @@
 
 #include "app/framework_win.h"
 #include "app/main_app.h"
+#include "app/text.h"
 #include "control/main_wnd_win.h"
 #include "control/shell_messages_win.h"
 #include "res/resource.h"
@@ -146,9 +147,7 @@ int CMainApp::ExitInstance(int exit_code) {
 void CMainApp::ReportLogFailure(FileError error) {
   if (error == FileError::kNone || reporting_failure_) return;
   reporting_failure_ = true;
-  std::string text = win::LoadResString(FileErrorText(error));
-  const std::size_t at = text.find("%1");
-  if (at != std::string::npos) text.replace(at, 2, log_.path());
+  const std::string text = text::FillIn(win::LoadResString(FileErrorText(error)), log_.path());
   // Often from a tick, with nothing of the program on screen: the box comes to the front.
   win::ShowMessage(nullptr, text, MB_OK | MB_ICONSTOP | MB_SETFOREGROUND);
   reporting_failure_ = false;
@@ -168,10 +167,8 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     const std::vector<std::string> args(__argv + (__argc > 0 ? 1 : 0), __argv + __argc);
     const KeepAwakeRequest request = dozerin::ParseKeepAwake(args);
     if (request.kind == KeepAwakeRequest::Kind::kBad) {
-      std::string text = dozerin::win::LoadResString(IDS_KEEP_AWAKE_BAD_VALUE);
-      if (const std::size_t at = text.find("%1"); at != std::string::npos) {
-        text.replace(at, 2, request.value);
-      }
+      const std::string text = dozerin::text::FillIn(
+          dozerin::win::LoadResString(IDS_KEEP_AWAKE_BAD_VALUE), request.value);
       dozerin::win::SetAppTitle(dozerin::win::LoadResString(IDS_FRAMEWORK_APP_TITLE));
       dozerin::win::ShowMessage(nullptr, text, MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND);
       return 2;

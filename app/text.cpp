@@ -33,4 +33,10 @@ std::size_t FittingPrefix(std::string_view s, std::size_t max_bytes) {
   return pos;
 }
 
+std::string FillIn(std::string_view pattern, std::string_view value) {
+  std::string text(pattern);
+  if (const std::size_t at = text.find("%1"); at != std::string::npos) text.replace(at, 2, value);
+  return text;
+}
+
 }  // namespace dozerin::text

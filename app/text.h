@@ -30,6 +30,9 @@ bool Contains(std::string_view haystack, std::string_view needle);
 // characters the code page lacks become its default character.
 std::string FromUtf16(std::u16string_view wide);
 
+// A message text with its first "%1" replaced by value.
+std::string FillIn(std::string_view pattern, std::string_view value);
+
 // Length of the longest prefix of s that has at most max_bytes bytes and ends on a character
 // boundary.
 std::size_t FittingPrefix(std::string_view s, std::size_t max_bytes);

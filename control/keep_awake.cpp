@@ -1,5 +1,6 @@
 #include "control/keep_awake.h"
 
+#include "app/text.h"
 #include "control/inhibit_state_machine.h"
 #include "control/why_awake.h"
 #include "res/resource.h"
@@ -81,12 +82,7 @@ const std::vector<HoldChoice>& HoldChoices() {
 std::string HoldLine(std::string_view minutes_left, std::string_view no_end, std::int64_t length,
                      std::int64_t seconds_left) {
   if (length == 0) return std::string(no_end);
-  std::string line(minutes_left);
-  const std::size_t at = line.find("%1");
-  if (at != std::string::npos) {
-    line.replace(at, 2, std::to_string((seconds_left + 59) / 60));
-  }
-  return line;
+  return text::FillIn(minutes_left, std::to_string((seconds_left + 59) / 60));
 }
 
 std::string ProgramTooltip(const InhibitStateMachine& machine, std::string_view title,
