@@ -58,9 +58,19 @@ std::string ProcProcesses::NameOf(const std::string& pid_dir) const {
     const std::string_view first(cmdline->c_str());  // up to its NUL
     if (!first.empty()) return std::string(BaseName(first));
   }
-  if (auto comm = ReadWholeFile(pid_dir + "/comm", 64)) {
-    while (!comm->empty() && comm->back() == '\n') comm->pop_back();
-    return *comm;
+  // Kernel threads and ended processes have neither: stat gives "pid (name) state ...", where
+  // the name may hold any byte and the state follows the last ')'. An ended process that waits
+  // for its parent ("Z") or is being taken away ("X") does not count as running.
+  if (const auto stat = ReadWholeFile(pid_dir + "/stat", 4096)) {
+    const std::size_t open = stat->find('(');
+    const std::size_t close = stat->rfind(')');
+    if (open == std::string::npos || close == std::string::npos || close < open ||
+        close + 2 >= stat->size()) {
+      return {};
+    }
+    const char state = (*stat)[close + 2];
+    if (state == 'Z' || state == 'X') return {};
+    return stat->substr(open + 1, close - open - 1);
   }
   return {};
 }
@@ -72,9 +82,9 @@ bool ProcProcesses::ForEachProcessName(const std::function<bool(std::string_view
   ++pass_;
   bool found = false;
   // The whole listing is read even after a hit, so that ended processes are always forgotten;
-  // only processes not met before are looked into. A pid is not given to a new process while the
-  // old one is listed, and the kernel hands out pids in turn, so a pid seen in two listings a
-  // pass apart is the same process.
+  // only processes not met before, young ones and matched ones are looked into. A pid is not
+  // given to a new process while the old one is listed, and the kernel hands out pids in turn, so
+  // a pid seen in two listings a pass apart is the same process, though maybe another program.
   for (const dirent* entry = readdir(dir.get()); entry != nullptr; entry = readdir(dir.get())) {
     char* end = nullptr;
     const long pid = std::strtol(entry->d_name, &end, 10);
@@ -82,10 +92,17 @@ bool ProcProcesses::ForEachProcessName(const std::function<bool(std::string_view
     auto it = names_.find(pid);
     if (it == names_.end()) {
       if (found) continue;  // looked into at the next pass that needs it
-      it = names_.emplace(pid, Known{NameOf(proc + "/" + entry->d_name), pass_}).first;
+      it =
+          names_.emplace(pid, Known{NameOf(proc + "/" + entry->d_name), pass_, pass_, false}).first;
+    } else if (!found && (it->second.matched || pass_ - it->second.first <= kYoungPasses)) {
+      it->second.name = NameOf(proc + "/" + entry->d_name);
     }
-    it->second.pass = pass_;
-    if (!found && !it->second.name.empty()) found = visit(it->second.name);
+    Known& known = it->second;
+    known.pass = pass_;
+    if (!found) {
+      found = !known.name.empty() && visit(known.name);
+      known.matched = found;
+    }
   }
   for (auto it = names_.begin(); it != names_.end();) {
     it = it->second.pass == pass_ ? std::next(it) : names_.erase(it);

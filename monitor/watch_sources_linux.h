@@ -12,9 +12,15 @@
 namespace dozerin {
 
 // The executable's base name of every process: the target of /proc/<pid>/exe, else the first
-// command-line argument, else comm. A pass reads only processes it has not met before.
+// command-line argument, else the name in stat; none for an ended process. A pass reads a process
+// again only while it is young (a launcher `exec`s the real program in the same pid during its
+// first seconds) or while its name is the one a visit matched (it may have ended as a zombie, or
+// `exec`d something else since).
 class ProcProcesses : public ProcessSource {
  public:
+  // Passes during which a newly met process is read again.
+  static constexpr std::uint64_t kYoungPasses = 10;
+
   explicit ProcProcesses(std::string root = "") : root_(std::move(root)) {}
   bool ForEachProcessName(const std::function<bool(std::string_view name)>& visit) override;
   std::size_t cached() const { return names_.size(); }
@@ -25,7 +31,9 @@ class ProcProcesses : public ProcessSource {
   std::string root_;
   struct Known {
     std::string name;
-    std::uint64_t pass;  // the last pass whose listing held the process
+    std::uint64_t pass;   // the last pass whose listing held the process
+    std::uint64_t first;  // the pass that met it
+    bool matched;         // a visit took its name for a watched one
   };
   std::map<long, Known> names_;
   std::uint64_t pass_ = 0;

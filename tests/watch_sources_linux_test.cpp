@@ -28,7 +28,7 @@ std::set<std::string> Names(ProcProcesses& p) {
   return names;
 }
 
-TEST(ProcProcesses, ExeThenCommandLineThenCommAndOnlyNewOnesRead) {
+TEST(ProcProcesses, ExeThenCommandLineThenStatAndSettledOnesNotReadAgain) {
   testing::ScratchDir root;
   const std::string proc = root.path() + "/proc";
   mkdir(proc.c_str(), 0700);
@@ -36,12 +36,13 @@ TEST(ProcProcesses, ExeThenCommandLineThenCommAndOnlyNewOnesRead) {
     const char* pid;
     const char* exe;      // link target, or null
     const char* cmdline;  // NUL-separated arguments, or null
-    const char* comm;
+    const char* stat;
   } processes[] = {
-      {"10", "/usr/bin/vlc", nullptr, "vlc\n"},
-      {"11", "/opt/tool (deleted)", nullptr, "tool\n"},
-      {"12", nullptr, "/usr/lib/firefox/firefox\0-new-tab", "Web Content\n"},
-      {"13", nullptr, nullptr, "kworker/0:1\n"},
+      {"10", "/usr/bin/vlc", nullptr, "10 (vlc) S 1"},
+      {"11", "/opt/tool (deleted)", nullptr, "11 (tool) S 1"},
+      {"12", nullptr, "/usr/lib/firefox/firefox\0-new-tab", "12 (Web Content) S 1"},
+      {"13", nullptr, nullptr, "13 (kworker/0:1) I 2"},
+      {"14", nullptr, nullptr, "14 (a) (b)) S 1"},
   };
   for (const auto& p : processes) {
     const std::string dir = proc + "/" + p.pid;
@@ -50,24 +51,57 @@ TEST(ProcProcesses, ExeThenCommandLineThenCommAndOnlyNewOnesRead) {
       ASSERT_EQ(symlink(p.exe, (dir + "/exe").c_str()), 0);
     }
     if (p.cmdline != nullptr) Write(dir + "/cmdline", std::string(p.cmdline, 34));
-    Write(dir + "/comm", p.comm);
+    Write(dir + "/stat", p.stat);
   }
   mkdir((proc + "/self").c_str(), 0700);  // not a process number
   ProcProcesses source(root.path());
-  EXPECT_EQ(Names(source), (std::set<std::string>{"vlc", "tool", "firefox", "kworker/0:1"}));
-  EXPECT_EQ(source.cached(), 4u);
+  EXPECT_EQ(Names(source),
+            (std::set<std::string>{"vlc", "tool", "firefox", "kworker/0:1", "a) (b)"}));
+  EXPECT_EQ(source.cached(), 5u);
 
-  // Known processes are not read again; an ended one is forgotten.
-  Write(proc + "/13/comm", "renamed\n");
+  // Known processes are not read again once they are no longer young; an ended one is forgotten.
+  for (std::uint64_t pass = 0; pass < ProcProcesses::kYoungPasses; ++pass) Names(source);
+  Write(proc + "/13/stat", "13 (renamed) I 2");
   unlink((proc + "/12/cmdline").c_str());
-  unlink((proc + "/12/comm").c_str());
+  unlink((proc + "/12/stat").c_str());
   rmdir((proc + "/12").c_str());
-  EXPECT_EQ(Names(source), (std::set<std::string>{"vlc", "tool", "kworker/0:1"}));
-  EXPECT_EQ(source.cached(), 3u);
+  EXPECT_EQ(Names(source), (std::set<std::string>{"vlc", "tool", "kworker/0:1", "a) (b)"}));
+  EXPECT_EQ(source.cached(), 4u);
 
   EXPECT_FALSE(ProcProcesses(root.path() + "/missing").ForEachProcessName([](std::string_view) {
     return false;
   }));
+}
+
+// A launcher that `exec`s the watched program in its pid, and a watched program that ends and is
+// left unreaped, each seen at the pass after.
+TEST(ProcProcesses, ExecAndZombiesSeenAtTheNextPass) {
+  testing::ScratchDir root;
+  const std::string dir = root.path() + "/proc/20";
+  mkdir((root.path() + "/proc").c_str(), 0700);
+  mkdir(dir.c_str(), 0700);
+  const struct {
+    int passes_before;  // passes between the start and the change
+    const char* cmdline_before;
+    const char* cmdline_after;  // empty: ended
+    const char* stat_after;
+    bool watched_after;
+  } cases[] = {
+      {2, "sh", "vlc", "20 (vlc) S 1", true},  // exec while young
+      {ProcProcesses::kYoungPasses + 3, "vlc", "sh", "20 (sh) S 1",
+       false},                                                              // exec of a matched one
+      {ProcProcesses::kYoungPasses + 3, "vlc", "", "20 (vlc) Z 1", false},  // unreaped
+  };
+  for (const auto& c : cases) {
+    Write(dir + "/cmdline", c.cmdline_before);
+    Write(dir + "/stat", "20 (x) S 1");
+    ProcProcesses source(root.path());
+    const std::vector<std::string> watched = {"VLC"};
+    for (int i = 0; i < c.passes_before; ++i) WatchedProcessRunning(source, watched);
+    Write(dir + "/cmdline", c.cmdline_after);
+    Write(dir + "/stat", c.stat_after);
+    EXPECT_EQ(WatchedProcessRunning(source, watched), c.watched_after) << c.cmdline_before;
+  }
 }
 
 }  // namespace
