@@ -5,10 +5,9 @@
 #include <QDBusUnixFileDescriptor>
 #include <QObject>
 #include <QString>
+#include <chrono>
 #include <functional>
 #include <optional>
-
-class QDBusServiceWatcher;
 
 namespace dozerin {
 
@@ -16,12 +15,14 @@ class Inhibitors : public QObject {
   Q_OBJECT
 
  public:
-  // log receives one line for each service that fails (once, until its name reappears).
+  // log receives one line for each lock that fails (once, until it is taken or its service
+  // comes back onto the bus).
   explicit Inhibitors(std::function<void(const QString& line)> log, QObject* parent = nullptr);
   ~Inhibitors() override;
 
   // What is wanted from now on: system (no automatic suspend) and display (no blanking or
-  // locking either), for the reason why. Takes and releases the locks to match.
+  // locking either), for the reason why. Takes and releases the locks to match, and tries again
+  // those that failed once their back-off has passed.
   void Want(bool system, bool display, const QString& why);
   void ReleaseAll() { Want(false, false, {}); }
   // Turns the display on, as at a wake-up (org.freedesktop.ScreenSaver.SimulateUserActivity).
@@ -30,29 +31,50 @@ class Inhibitors : public QObject {
   // logind's "sleep" lock in "delay" mode, which lets the program finish its suspend steps.
   void TakeSleepDelay();
   void ReleaseSleepDelay();
-  bool sleep_delay_held() const { return sleep_delay_.has_value(); }
+  bool sleep_delay_held() const { return locks_[kSleepDelay].held.has_value(); }
+
+  // Why a wanted lock is not held: "org.freedesktop.login1: Access denied"; empty when every
+  // wanted lock of a service on the bus is held.
+  QString Trouble() const;
 
  private:
-  // One service's lock: a logind descriptor or a cookie of a desktop service.
+  // The services on the buses, and the locks taken from them (logind gives two).
+  enum Service {
+    kLogindService,
+    kPowerManagementService,
+    kGnomeService,
+    kScreenSaverService,
+    kServiceCount
+  };
+  enum LockId { kIdle, kPowerManagement, kGnome, kScreenSaver, kSleepDelay, kLockCount };
+
+  // One lock as held: a logind descriptor or a cookie of a desktop service.
   struct Held {
     std::optional<QDBusUnixFileDescriptor> fd;
     std::optional<uint> cookie;
-    uint flags = 0;  // GNOME's inhibit flags of the cookie
+    uint flags = 0;      // GNOME's inhibit flags of the cookie
+    QString why;         // the reason given, without its figures
+    bool stale = false;  // taken from a service owner that has gone since
   };
-  enum Service { kLogind, kPowerManagement, kGnome, kScreenSaver, kServiceCount };
+  struct Lock {
+    bool wanted = false;
+    uint flags = 0;  // GNOME's inhibit flags wanted
+    std::optional<Held> held;
+    QString failure;  // the last failure, until the lock is taken
+    int failures = 0;
+    std::chrono::steady_clock::time_point retry_at{};
+  };
 
-  void Apply(Service s, bool wanted, uint gnome_flags);
-  bool Take(Service s, uint gnome_flags, Held* held);
-  void Release(Service s, Held* held);
-  void Failed(Service s, const QString& error);
+  static Service ServiceOf(LockId lock);
+  void Apply(LockId lock);
+  std::optional<Held> Take(LockId lock);
+  void Release(LockId lock, Held* held);
+  void OwnerChanged(Service s, bool present);
 
   std::function<void(const QString&)> log_;
-  std::optional<Held> held_[kServiceCount];
-  bool failed_[kServiceCount] = {};
+  Lock locks_[kLockCount];
+  bool present_[kServiceCount] = {};
   QString why_;
-  std::optional<QDBusUnixFileDescriptor> sleep_delay_;
-  QDBusServiceWatcher* system_watcher_ = nullptr;
-  QDBusServiceWatcher* session_watcher_ = nullptr;
 };
 
 }  // namespace dozerin

@@ -184,16 +184,18 @@ void CMainWnd::Close() {
   if (closed_) return;
   closed_ = true;
   if (dialog_ != nullptr) dialog_->reject();
+  FileError ignored;
+  StopWorkThread(&ignored);
+  tick_.stop();
+  // Every lock goes before the bus name: some services take the name's change of owner for the
+  // end of its client and clean up after it at the same moment.
+  inhibitors_.ReleaseAll();
+  inhibitors_.ReleaseSleepDelay();
   if (on_bus_) {
     QDBusConnection::sessionBus().unregisterService(QString::fromLatin1(kBusService));
     QDBusConnection::sessionBus().unregisterObject(QString::fromLatin1(kBusPath));
     on_bus_ = false;
   }
-  FileError ignored;
-  StopWorkThread(&ignored);
-  tick_.stop();
-  inhibitors_.ReleaseAll();
-  inhibitors_.ReleaseSleepDelay();
   tray_.hide();
   QCoreApplication::exit(0);
 }
@@ -203,19 +205,21 @@ void CMainWnd::OnTick() {
   tick_requests_ = 0;
   const FileError e = machine_.OnTick();
   in_tick_ = false;
-  UpdateTooltip();
   // What this tick asked for is held until a tick asks for less.
   inhibitors_.Want((tick_requests_ & kEsSystemRequired) != 0,
                    (tick_requests_ & kEsDisplayRequired) != 0,
                    machine_.holding() ? QString::fromLatin1(kHoldReason) : why_);
+  UpdateTooltip();
   Report(e);
 }
 
 void CMainWnd::UpdateTooltip() {
   const bool japanese = JapaneseLocale();
-  const QString tip = QString::fromStdString(
+  QString tip = QString::fromStdString(
       ProgramTooltip(machine_, UiText(IDS_APP_TITLE, false), why_.toStdString(),
                      UiText(IDS_HOLD_MINUTES_LEFT, japanese), UiText(IDS_HOLD_NO_END, japanese)));
+  const QString trouble = inhibitors_.Trouble();
+  if (!trouble.isEmpty()) tip += QStringLiteral("\ncould not keep awake: ") + trouble;
   if (tray_.toolTip() != tip) tray_.setToolTip(tip);
 }
 

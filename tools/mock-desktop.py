@@ -27,6 +27,8 @@ class Desktop:
         self.logind = dbus.Interface(self.logind_obj, "org.freedesktop.login1.Manager")
         self.processes = [self.logind_process]
         self.mocks = {}
+        self.services = {}
+        self.service_processes = {}
         for name, path, interface, methods in [
             ("org.freedesktop.ScreenSaver", "/org/freedesktop/ScreenSaver",
              "org.freedesktop.ScreenSaver",
@@ -38,17 +40,39 @@ class Desktop:
             ("org.gnome.SessionManager", "/org/gnome/SessionManager", "org.gnome.SessionManager",
              [("Inhibit", "susu", "u", "ret = 33"), ("Uninhibit", "u", "", "")]),
         ]:
-            self.processes.append(mock.spawn_server(name, path, interface, system_bus=False,
-                                                    stdout=subprocess.DEVNULL))
-            obj = dbus.Interface(mock.get_dbus(False).get_object(name, path),
-                                 dbusmock.MOCK_IFACE)
-            for method in methods:
-                obj.AddMethod("", *method)
-            self.mocks[name] = obj
+            self.services[name] = (path, interface, methods)
+            self.start_service(name)
         self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
                                       "-nolisten", "tcp"], stdout=subprocess.PIPE,
                                      start_new_session=True)
         os.environ["DISPLAY"] = ":" + self.xvfb.stdout.readline().decode().strip()
+
+    def start_service(self, name):
+        """Starts the mock of a desktop service, or a new one in place of the running one: a
+        restart, as when the desktop's service is restarted."""
+        path, interface, methods = self.services[name]
+        old = self.service_processes.pop(name, None)
+        if old is not None:
+            old.terminate()
+            old.wait()
+            self.processes.remove(old)
+        self.service_processes[name] = dbusmock.DBusTestCase.spawn_server(
+            name, path, interface, system_bus=False, stdout=subprocess.DEVNULL)
+        self.processes.append(self.service_processes[name])
+        obj = dbus.Interface(dbusmock.DBusTestCase.get_dbus(False).get_object(name, path),
+                             dbusmock.MOCK_IFACE)
+        for method in methods:
+            obj.AddMethod("", *method)
+        self.mocks[name] = obj
+
+    def restart_logind(self):
+        self.logind_process.terminate()
+        self.logind_process.wait()
+        self.processes.remove(self.logind_process)
+        self.logind_process, self.logind_obj = dbusmock.DBusTestCase.spawn_server_template(
+            "logind", {}, stdout=subprocess.DEVNULL)
+        self.logind = dbus.Interface(self.logind_obj, "org.freedesktop.login1.Manager")
+        self.processes.append(self.logind_process)
 
     def sleep_signal(self, start):
         self.logind_obj.EmitSignal("org.freedesktop.login1.Manager", "PrepareForSleep", "b",

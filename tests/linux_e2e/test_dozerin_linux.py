@@ -34,7 +34,6 @@ class DozerinLinux(unittest.TestCase):
     def setUpClass(cls):
         # The stand-in desktop of tools/run-dozerin: private buses, mock services, Xvfb.
         cls.stand_in = Desktop()
-        cls.logind_obj = cls.stand_in.logind_obj
         cls.display = os.environ["DISPLAY"]
 
     @classmethod
@@ -87,7 +86,7 @@ class DozerinLinux(unittest.TestCase):
                         f"no {line!r} in {self.lines()[-8:]}")
 
     def locks(self, what="idle", why=False):
-        manager = dbus.Interface(self.logind_obj, "org.freedesktop.login1.Manager")
+        manager = dbus.Interface(self.stand_in.logind_obj, "org.freedesktop.login1.Manager")
         return [(str(i[0]), str(i[3])) + ((str(i[2]),) if why else ())
                 for i in manager.ListInhibitors()
                 if str(i[1]) == "Dozerin" and str(i[0]) == what]
@@ -123,6 +122,36 @@ class DozerinLinux(unittest.TestCase):
             lambda: self.calls("org.freedesktop.ScreenSaver", "UnInhibit")
             and self.calls("org.freedesktop.PowerManagement", "UnInhibit")
             and self.calls("org.gnome.SessionManager", "Uninhibit")))
+        self.stop(p)
+
+    def test_locks_come_back_after_a_failure_and_from_restarted_services(self):
+        saver, power = "org.freedesktop.ScreenSaver", "org.freedesktop.PowerManagement"
+        self.stand_in.mocks[saver].AddMethod("", "Inhibit", "ss", "u", "raise dbus.exceptions."
+                                             "DBusException('not now', name='org.x.Failed')")
+        watched = os.path.join(self.folder, "dozerin-watched")
+        shutil.copy("/bin/sleep", watched)
+        p = self.start("[GENERAL]\nLog=1\nBusyDisplay=1\n[PROCESS]\n0=dozerin-watched\n")
+        self.spawn([watched, "60"])
+        self.wait_line(f"Inhibit failed: {saver}: not now")
+        # Tried again after a back-off, and logged only once.
+        self.stand_in.mocks[saver].AddMethod("", "Inhibit", "ss", "u", "ret = 11")
+        self.stand_in.mocks[saver].ClearCalls()
+        self.assertTrue(wait_until(lambda: self.calls(saver, "Inhibit"), timeout=15))
+        self.assertEqual(self.lines().count(f"Inhibit failed: {saver}: not now"), 1)
+        # A restarted logind and desktop service get the locks that should be held again, and
+        # the new service is not sent the old cookie.
+        self.stand_in.restart_logind()
+        self.assertTrue(wait_until(lambda: self.locks() == [("idle", "block")]
+                                   and self.locks("sleep") == [("sleep", "delay")]))
+        self.stand_in.start_service(power)
+        self.assertTrue(wait_until(lambda: self.calls(power, "Inhibit")))
+        self.assertEqual(self.calls(power, "UnInhibit"), [])
+        # A new reason: the new lock is taken, then the old one given back; logind lists only it.
+        dbus.SessionBus().get_object("org.dozerin.Dozerin", "/org/dozerin/Dozerin").KeepAwake(
+            dbus.Int64(0), dbus_interface="org.dozerin.Dozerin")
+        self.assertTrue(wait_until(
+            lambda: self.locks(why=True) == [("idle", "block", "kept awake by hand")]))
+        self.assertTrue(wait_until(lambda: len(self.calls(power, "UnInhibit")) == 1))
         self.stop(p)
 
     def test_window_and_mouse(self):
