@@ -3,7 +3,6 @@
 // command.
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -20,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/instance_lock_linux.h"
 #include "app/main_app.h"
 #include "app/text.h"
 #include "control/main_wnd_linux.h"
@@ -77,12 +77,9 @@ bool HandOver(const KeepAwakeRequest& request) {
 }  // namespace
 
 struct CMainApp::Platform {
-  int lock_fd = -1;  // held for the life of the process
+  InstanceLock lock;  // held for the life of the process
   std::unique_ptr<CMainWnd> wnd;
   std::unique_ptr<QSocketNotifier> signal_notifier;
-  ~Platform() {
-    if (lock_fd >= 0) close(lock_fd);
-  }
 };
 
 CMainApp::CMainApp() : platform_(std::make_unique<Platform>()) {}
@@ -106,13 +103,16 @@ bool CMainApp::InitInstance() {
   store_.SetPath(paths_.ini);
   log_.Configure(paths_.log, store_.ReadInt(settings::kLog) != 0);
 
-  // One instance per user and executable name: a lock that ends with the process.
-  std::string runtime = Env("XDG_RUNTIME_DIR");
-  const std::string lock_path =
-      runtime.empty() ? "/tmp/" + paths_.base_name + "-" + std::to_string(getuid()) + ".lock"
-                      : runtime + "/" + paths_.base_name + ".lock";
-  platform_->lock_fd = open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-  if (platform_->lock_fd < 0 || flock(platform_->lock_fd, LOCK_EX | LOCK_NB) != 0) {
+  // One instance per user and executable name: a lock that ends with the process. Only a lock
+  // held by another process means another instance; with no usable place it runs unlocked.
+  std::string tried;
+  const InstanceLock::Outcome lock = platform_->lock.Take(
+      InstanceLockPaths(Env("XDG_RUNTIME_DIR"), paths_.base_name, getuid()), &tried);
+  if (lock == InstanceLock::Outcome::kNone) {
+    std::fprintf(stderr, "%s: no place for the one-instance lock; running without it.\n%s",
+                 paths_.base_name.c_str(), tried.c_str());
+  }
+  if (lock == InstanceLock::Outcome::kRunning) {
     // Another start: silent, unless it brings a hold or a stop for the running instance.
     if (keep_awake_.kind != KeepAwakeRequest::Kind::kNone && !HandOver(keep_awake_)) {
       std::fprintf(stderr, "%s\n", Said(IDS_KEEP_AWAKE_NOT_TAKEN).c_str());
