@@ -3,6 +3,7 @@
 // line and nothing else.
 #include <fuzzer/FuzzedDataProvider.h>
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -49,7 +50,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string section = in.ConsumeRandomLengthString(24);
   const std::string key = in.ConsumeRandomLengthString(24);
   const std::string value = in.ConsumeRandomLengthString(64);
-  const std::string file = in.ConsumeRemainingBytesAsString();
+  const bool bom = in.ConsumeBool();
+  const std::string file = (bom ? "\xEF\xBB\xBF" : "") + in.ConsumeRemainingBytesAsString();
 
   dozerin::ini::Document doc(file);
   (void)doc.Get(section, key);
@@ -62,15 +64,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // One line out (with its line end), nothing else touched.
     const std::string_view dropped = Dropped(file, doc.bytes());
     if (doc.bytes().size() + dropped.size() != file.size()) std::abort();
-    std::size_t breaks = 0;
-    for (char c : dropped) breaks += c == '\n';
+    // A line end is "\n", "\r\n" or a lone "\r"; where a shifted "\r\n" falls apart, each half
+    // is counted once.
+    std::size_t lf = 0, cr = 0;
+    for (char c : dropped) lf += c == '\n', cr += c == '\r';
+    const std::size_t breaks = std::max(lf, cr);
     if (breaks > 1 || (!changed && !dropped.empty()) || (had && !changed)) std::abort();
     return 0;
   }
   doc.Set(section, key, value);
   if (doc.Get(section, key) != dozerin::ini::CleanValue(value)) std::abort();
   // Every other line is kept byte for byte: what the write took away lies within one line.
-  if (Dropped(file, doc.bytes()).find('\n') != std::string_view::npos) std::abort();
+  if (Dropped(file, doc.bytes()).find_first_of("\r\n") != std::string_view::npos) std::abort();
+  if (bom && doc.bytes().compare(0, 3, "\xEF\xBB\xBF") != 0) std::abort();
   // Writing the same again changes nothing.
   if (doc.Set(section, key, value)) std::abort();
   return 0;

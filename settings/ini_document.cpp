@@ -1,7 +1,5 @@
 #include "settings/ini_document.h"
 
-#include <cstring>
-
 #include "app/text.h"
 
 namespace dozerin::ini {
@@ -80,18 +78,21 @@ Document::Document(std::string bytes, std::string_view new_line)
     : bytes_(std::move(bytes)), default_new_line_(new_line) {}
 
 Document::Line Document::LineAt(std::size_t pos) const {
-  const char* base = bytes_.data();
-  const void* nl = std::memchr(base + pos, '\n', bytes_.size() - pos);
-  if (nl == nullptr) return {pos, bytes_.size(), bytes_.size()};
-  std::size_t end = static_cast<std::size_t>(static_cast<const char*>(nl) - base);
-  const std::size_t next = end + 1;
-  if (end > pos && base[end - 1] == '\r') --end;
-  return {pos, end, next};
+  // A line ends at "\n", "\r\n", or a "\r" on its own (old Mac files).
+  const std::size_t end = bytes_.find_first_of("\r\n", pos);
+  if (end == std::string::npos) return {pos, bytes_.size(), bytes_.size()};
+  const bool crlf = bytes_[end] == '\r' && end + 1 < bytes_.size() && bytes_[end + 1] == '\n';
+  return {pos, end, end + (crlf ? 2 : 1)};
+}
+
+std::size_t Document::Start() const {
+  // A UTF-8 byte-order mark (some editors write one) is not part of the first line; it stays.
+  return bytes_.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
 }
 
 Document::Found Document::Find(std::string_view section, const std::string_view* key) const {
   Found found;
-  std::size_t pos = 0;
+  std::size_t pos = Start();
   while (pos < bytes_.size()) {
     const Line line = LineAt(pos);
     pos = line.next;
@@ -128,7 +129,7 @@ std::optional<std::string> Document::Get(std::string_view section, std::string_v
 std::vector<KeyValue> Document::Section(std::string_view section) const {
   std::vector<KeyValue> entries;
   bool inside = false;
-  std::size_t pos = 0;
+  std::size_t pos = Start();
   while (pos < bytes_.size()) {
     const Line line = LineAt(pos);
     pos = line.next;
@@ -146,9 +147,9 @@ std::vector<KeyValue> Document::Section(std::string_view section) const {
 }
 
 std::string Document::NewLine() const {
-  const std::size_t nl = bytes_.find('\n');
-  if (nl == std::string::npos) return default_new_line_;
-  return (nl > 0 && bytes_[nl - 1] == '\r') ? "\r\n" : "\n";
+  const Line first = LineAt(Start());
+  if (first.end == bytes_.size()) return default_new_line_;
+  return bytes_.substr(first.end, first.next - first.end);
 }
 
 bool Document::Set(std::string_view section, std::string_view key, std::string_view value) {
@@ -156,7 +157,7 @@ bool Document::Set(std::string_view section, std::string_view key, std::string_v
   const std::string nl = NewLine();
   if (!f.section) {
     std::string added;
-    if (!bytes_.empty() && bytes_.back() != '\n') added += nl;
+    if (bytes_.size() > Start() && bytes_.back() != '\n' && bytes_.back() != '\r') added += nl;
     added.append("[").append(section).append("]").append(nl);
     added.append(key).append("=").append(value).append(nl);
     bytes_ += added;

@@ -52,7 +52,7 @@ class Document {
  private:
   struct Line {
     std::size_t begin;  // first byte
-    std::size_t end;    // end of the content: before "\n" or "\r\n"
+    std::size_t end;    // end of the content: before "\n", "\r\n" or "\r"
     std::size_t next;   // first byte of the next line (bytes_.size() at the end)
   };
   struct Found {
@@ -64,6 +64,8 @@ class Document {
   };
 
   Line LineAt(std::size_t pos) const;
+  // Where the first line begins: after a byte-order mark.
+  std::size_t Start() const;
   // Finds the first section named `section` and, within it, the first line of `key` (when key is
   // not null); stops early once the key is found.
   Found Find(std::string_view section, const std::string_view* key) const;

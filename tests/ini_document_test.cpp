@@ -53,7 +53,7 @@ TEST(IniDocument, ChangesTouchOnlyTheirOwnLine) {
   }
 }
 
-TEST(IniDocument, AddedLinesFollowTheFilesLineEnds) {
+TEST(IniDocument, AddedLinesFollowTheFilesLineEndsAfterAnyByteOrderMark) {
   struct Row {
     std::string before;
     std::string after;
@@ -66,6 +66,10 @@ TEST(IniDocument, AddedLinesFollowTheFilesLineEnds) {
       {"[S]", "[S]\nk=v\n"},
       {"[T]\r\nx=1", "[T]\r\nx=1\r\n[S]\r\nk=v\r\n"},
       {"[S]\n\n\n[T]\n", "[S]\nk=v\n\n\n[T]\n"},  // blank lines stay between the sections
+      {"[S]\ra=1\r", "[S]\ra=1\rk=v\r"},          // old Mac line ends
+      // A byte-order mark hides no section and stays in front.
+      {"\xEF\xBB\xBF[S]\r\na=1\r\n", "\xEF\xBB\xBF[S]\r\na=1\r\nk=v\r\n"},
+      {"\xEF\xBB\xBF", "\xEF\xBB\xBF[S]\nk=v\n"},
   };
   for (const Row& r : rows) {
     Document doc(r.before);
