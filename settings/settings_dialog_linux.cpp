@@ -179,13 +179,19 @@ class QtPageView : public PageView {
   std::vector<std::string> ListEntries(int id) override {
     std::vector<std::string> entries;
     if (auto* list = Get<QListWidget>(id)) {
-      for (int i = 0; i < list->count(); ++i)
-        entries.push_back(list->item(i)->text().toStdString());
+      for (int i = 0; i < list->count(); ++i) {
+        entries.push_back(list->item(i)->data(Qt::UserRole).toByteArray().toStdString());
+      }
     }
     return entries;
   }
+  // An entry keeps the bytes it came with: one that is not UTF-8 (a Windows INI file's code
+  // page 932, say) shows with replacement characters but is written back unchanged.
   void AppendListEntry(int id, const std::string& text) override {
-    if (auto* list = Get<QListWidget>(id)) list->addItem(QString::fromStdString(text));
+    if (auto* list = Get<QListWidget>(id)) {
+      auto* item = new QListWidgetItem(QString::fromStdString(text), list);  // owned by list
+      item->setData(Qt::UserRole, QByteArray::fromStdString(text));
+    }
   }
   int ListSelection(int id) override {
     auto* list = Get<QListWidget>(id);

@@ -147,7 +147,8 @@ TEST_F(DialogTest, BadFieldsAreRefusedWithTheirMessagesAndTheFieldGetsTheFocus) 
 }
 
 TEST_F(DialogTest, ShownPagesSaveInOrderListsRenumberAndAFailedWriteKeepsTheDialogOpen) {
-  Open("[GENERAL]\nLog=1\n[PROCESS]\n0=a\n1=b\n3=d\n[WINDOW]\n0=keep\n");
+  // The second entry is in code page 932, as a Windows INI file holds it: kept byte for byte.
+  Open("[GENERAL]\nLog=1\n[PROCESS]\n0=a\n1=\x83\x65\x83\x58\x83\x67\n3=d\n[WINDOW]\n0=keep\n");
   Field(IDC_NETWORK_TRAFFIC)->setText("100");
   Find<QCheckBox>(IDC_MOUSE_CAP)->setChecked(true);
   Tab(1);
@@ -164,7 +165,7 @@ TEST_F(DialogTest, ShownPagesSaveInOrderListsRenumberAndAFailedWriteKeepsTheDial
   // The Window and Option pages were never shown: they wrote nothing.
   EXPECT_EQ(Ini(),
             "[GENERAL]\nLog=1\nNetworkTraffic=102400\nCPUUsage=0\nMouseCap=1\nMaxMargin=0\n"
-            "[PROCESS]\n0=b\n1=vlc\n2=vlc\n[WINDOW]\n0=keep\n");
+            "[PROCESS]\n0=\x83\x65\x83\x58\x83\x67\n1=vlc\n2=vlc\n[WINDOW]\n0=keep\n");
 
   // A file that cannot be written: the message, and the dialog stays open.
   store_.SetPath(dir_.File("dozerin.ini") + "/below-a-file.ini");
