@@ -60,6 +60,8 @@ class CMainApp {
   FileError WriteLog(std::string_view message) const { return log_.Write(message); }
   bool logging_on() const { return log_.enabled(); }
   const std::string& log_path() const { return log_.path(); }
+  // The side files and base name chosen at start-up.
+  const SidePaths& paths() const { return paths_; }
 
   // Shows the file error of a failed log write, naming the log file. While one such message is on
   // screen, further failures are not shown again (the handlers still end early).

@@ -57,10 +57,10 @@ std::string Said(int id, std::string_view value = {}) {
 
 // Hands a hold or its stop to the running instance on the session bus; false when it did not
 // take it.
-bool HandOver(const KeepAwakeRequest& request) {
+bool HandOver(const KeepAwakeRequest& request, const std::string& base_name) {
   const bool stop = request.kind == KeepAwakeRequest::Kind::kStop;
   QDBusMessage call = QDBusMessage::createMethodCall(
-      QString::fromLatin1(kBusService), QString::fromLatin1(kBusPath),
+      QString::fromStdString(BusName(base_name)), QString::fromLatin1(kBusPath),
       QString::fromLatin1(kBusInterface),
       stop ? QStringLiteral("Stop") : QStringLiteral("KeepAwake"));
   if (!stop) call << static_cast<qlonglong>(request.seconds);
@@ -114,7 +114,8 @@ bool CMainApp::InitInstance() {
   }
   if (lock == InstanceLock::Outcome::kRunning) {
     // Another start: silent, unless it brings a hold or a stop for the running instance.
-    if (keep_awake_.kind != KeepAwakeRequest::Kind::kNone && !HandOver(keep_awake_)) {
+    if (keep_awake_.kind != KeepAwakeRequest::Kind::kNone &&
+        !HandOver(keep_awake_, paths_.base_name)) {
       std::fprintf(stderr, "%s\n", Said(IDS_KEEP_AWAKE_NOT_TAKEN).c_str());
       start_exit_code_ = 1;
     }

@@ -35,26 +35,29 @@ UINT FileErrorText(FileError error) {
 }
 
 // The main window of the running instance: of the program's class and title, in a process whose
-// executable has this base name (another copy may run beside it under another name); the first
-// such window when no process name can be read.
+// executable has this base name (another copy may run beside it under another name). A window
+// whose process name cannot be read is taken only when no other window is that copy's: a copy of
+// another name is never sent what was meant for this one.
 HWND RunningInstanceWindow(const std::string& base_name) {
   const std::string title = win::LoadResString(IDS_APP_TITLE);
-  HWND first = nullptr;
+  HWND unknown = nullptr;
   for (HWND w = nullptr;
        (w = FindWindowExA(nullptr, w, win::WindowClassName(), title.c_str())) != nullptr;) {
-    if (first == nullptr) first = w;
     DWORD pid = 0;
     GetWindowThreadProcessId(w, &pid);
     win::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
     std::vector<char> image(32768);
     DWORD size = static_cast<DWORD>(image.size());
-    if (process && QueryFullProcessImageNameA(process.get(), 0, image.data(), &size) &&
-        lstrcmpiA(DeriveSidePaths(std::string(image.data(), size)).base_name.c_str(),
+    if (!process || !QueryFullProcessImageNameA(process.get(), 0, image.data(), &size)) {
+      if (unknown == nullptr) unknown = w;
+      continue;
+    }
+    if (lstrcmpiA(DeriveSidePaths(std::string(image.data(), size)).base_name.c_str(),
                   base_name.c_str()) == 0) {
       return w;
     }
   }
-  return first;
+  return unknown;
 }
 
 // Hands a hold or its stop to the running instance; false when it did not take it.

@@ -52,4 +52,18 @@ SidePaths ChooseUserPaths(const SidePaths& beside, bool ini_beside, bool folder_
   return paths;
 }
 
+std::string BusName(std::string_view base_name) {
+  std::string name = "org.dozerin.Dozerin";
+  if (base_name == "dozerin") return name;
+  // Each element of a bus name is ASCII letters, digits and '_', not starting with a digit, and
+  // the whole name at most 255 bytes.
+  name += '.';
+  if (base_name.empty() || (base_name[0] >= '0' && base_name[0] <= '9')) name += '_';
+  for (const char c : base_name.substr(0, 200)) {
+    const bool plain = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9');
+    name += plain ? c : '_';
+  }
+  return name;
+}
+
 }  // namespace dozerin

@@ -28,4 +28,9 @@ SidePaths ChooseUserPaths(const SidePaths& beside, bool ini_beside, bool folder_
 // Full path of the running executable, however long; empty when it cannot be read.
 std::string ExecutablePath();
 
+// The session-bus name of the running instance of the executable with this base name: the one
+// named "dozerin" is org.dozerin.Dozerin, a copy of another name adds that name, made safe for a
+// bus name ("dozerin 2" is org.dozerin.Dozerin.dozerin_2), so a later start reaches its own copy.
+std::string BusName(std::string_view base_name);
+
 }  // namespace dozerin

@@ -1,23 +1,42 @@
 #include <unistd.h>
 
 #include <string>
+#include <string_view>
 
 #include "app/paths.h"
 
 namespace dozerin {
 
-std::string ExecutablePath() {
+namespace {
+
+std::string ReadExecutablePath() {
   std::string buffer(256, '\0');
   for (;;) {
     const ssize_t n = readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (n < 0) return {};
     if (static_cast<std::size_t>(n) < buffer.size()) {
       buffer.resize(static_cast<std::size_t>(n));
-      return buffer;
+      break;
     }
     if (buffer.size() >= (1u << 20)) return {};
     buffer.resize(buffer.size() * 2);
   }
+  // Once a package upgrade has replaced the file, the link reads "/usr/bin/dozerin (deleted)";
+  // the new file is at the old path.
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (buffer.size() > kDeleted.size() &&
+      buffer.compare(buffer.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
+    buffer.resize(buffer.size() - kDeleted.size());
+  }
+  return buffer;
+}
+
+}  // namespace
+
+std::string ExecutablePath() {
+  // Read at start-up and kept: the path the program was started from stays its path.
+  static const std::string path = ReadExecutablePath();
+  return path;
 }
 
 }  // namespace dozerin

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDBusMessage>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFileInfo>
@@ -102,7 +103,7 @@ bool CMainWnd::Create() {
   QDBusConnection bus = QDBusConnection::sessionBus();
   if (bus.isConnected() && bus.registerObject(QString::fromLatin1(kBusPath), &hold_service_,
                                               QDBusConnection::ExportScriptableSlots)) {
-    on_bus_ = bus.registerService(QString::fromLatin1(kBusService));
+    on_bus_ = bus.registerService(QString::fromStdString(BusName(app_.paths().base_name)));
     if (!on_bus_) bus.unregisterObject(QString::fromLatin1(kBusPath));
   }
   return true;
@@ -114,11 +115,19 @@ void HoldService::KeepAwake(qlonglong seconds) {
                    QStringLiteral("seconds must be 0 (no end) to %1").arg(kMaxHoldSeconds));
     return;
   }
-  wnd_.StartHold(seconds);
+  // The caller has its answer before the hold starts: a failed log entry's message box would
+  // otherwise hold the reply back until the caller gives up.
+  connection().send(message().createReply());
+  setDelayedReply(true);
+  QMetaObject::invokeMethod(
+      &wnd_, [wnd = &wnd_, seconds] { wnd->StartHold(seconds); }, Qt::QueuedConnection);
 }
 
 void HoldService::Stop() {
-  wnd_.StopHold();
+  connection().send(message().createReply());
+  setDelayedReply(true);
+  QMetaObject::invokeMethod(
+      &wnd_, [wnd = &wnd_] { wnd->StopHold(); }, Qt::QueuedConnection);
 }
 
 void CMainWnd::StartHold(std::int64_t seconds) {
@@ -192,7 +201,8 @@ void CMainWnd::Close() {
   inhibitors_.ReleaseAll();
   inhibitors_.ReleaseSleepDelay();
   if (on_bus_) {
-    QDBusConnection::sessionBus().unregisterService(QString::fromLatin1(kBusService));
+    QDBusConnection::sessionBus().unregisterService(
+        QString::fromStdString(BusName(app_.paths().base_name)));
     QDBusConnection::sessionBus().unregisterObject(QString::fromLatin1(kBusPath));
     on_bus_ = false;
   }

@@ -21,8 +21,7 @@ class CMainApp;
 class CMainWnd;
 class SettingsDialog;
 
-// Where a second start finds the running instance on the session bus.
-inline constexpr char kBusService[] = "org.dozerin.Dozerin";
+// Where a second start finds the running instance on the session bus (its name: BusName()).
 inline constexpr char kBusPath[] = "/org/dozerin/Dozerin";
 inline constexpr char kBusInterface[] = "org.dozerin.Dozerin";
 

@@ -84,6 +84,17 @@ TEST(Paths, UserFoldersOnlyWhenTheExecutablesFolderIsNeitherPortableNorWritable)
   }
 }
 
+TEST(Paths, BusNameOfEachCopy) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"dozerin", "org.dozerin.Dozerin"},
+      {"dozerin2", "org.dozerin.Dozerin.dozerin2"},
+      {"2nd copy-é", "org.dozerin.Dozerin._2nd_copy___"},
+      {"", "org.dozerin.Dozerin._"},
+  };
+  for (const auto& [base, bus] : rows) EXPECT_EQ(BusName(base), bus) << base;
+  EXPECT_EQ(BusName(std::string(1000, 'x')).size(), 220u);
+}
+
 TEST(Paths, ExecutablePathNamesThisTestProgram) {
   const std::string exe = ExecutablePath();
   ASSERT_FALSE(exe.empty());

@@ -238,6 +238,14 @@ class DozerinLinux(unittest.TestCase):
         self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8), "lock kept")
         self.stop(p)
 
+    def test_a_hand_over_is_answered_before_a_failed_log_entry_is_shown(self):
+        p = self.start("[GENERAL]\nLog=1\n")
+        os.remove(self.log)
+        os.mkdir(self.log)  # every later entry fails, and its message box is shown
+        dbus.SessionBus().get_object("org.dozerin.Dozerin", "/org/dozerin/Dozerin").KeepAwake(
+            dbus.Int64(60), dbus_interface="org.dozerin.Dozerin", timeout=5)  # else NoReply
+        p.kill()
+
     def test_second_start_ends_at_once(self):
         p = self.start("[GENERAL]\nLog=1\n")
         second = subprocess.run([self.exe], env=self.env, timeout=10, check=False)
