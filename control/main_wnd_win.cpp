@@ -158,9 +158,10 @@ LRESULT CMainWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
       if (wparam != 0) DestroyWindow(hwnd());
       return 0;
     case WM_ACTIVITY_EVENT:
-      if ((wparam & (SET_BUSY | SET_MARGIN)) != 0 && lparam != 0) reason_ = worker_.Reason();
-      Report(machine_.OnActivityEvent(static_cast<std::uint32_t>(wparam),
-                                      static_cast<std::uint32_t>(lparam)));
+      if ((ReportRequests(wparam) & (SET_BUSY | SET_MARGIN)) != 0 && lparam != 0) {
+        reason_ = ReportReason(wparam);
+      }
+      Report(machine_.OnActivityEvent(ReportRequests(wparam), static_cast<std::uint32_t>(lparam)));
       return 1;
     default:
       if (message == TaskbarCreatedMessage() && message != 0) {

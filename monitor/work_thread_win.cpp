@@ -18,7 +18,7 @@ class Win32WorkerPlatform : public WorkerPlatform {
  public:
   explicit Win32WorkerPlatform(WorkerControl& control) : control_(control) {}
   void Post(std::uint32_t requests, std::uint32_t kinds) override {
-    control_.Post(WM_ACTIVITY_EVENT, requests, kinds);
+    control_.PostReport(WM_ACTIVITY_EVENT, requests, kinds);
   }
   bool Running() const override { return control_.run.load() != 0; }
   void WaitForWakeUp() override { control_.WaitForWakeUp(); }

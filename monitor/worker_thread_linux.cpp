@@ -62,11 +62,11 @@ bool LinuxWorkerThread::Stop(int timeout_ms) {
     std::unique_lock<std::mutex> lock(control_->mutex);
     ended = control_->changed.wait_for(lock, std::chrono::milliseconds(timeout_ms),
                                        [this] { return control_->ended; });
+    if (!ended) control_->abandoned = 1;
   }
   if (ended) {
     thread_.join();
   } else {
-    control_->abandoned = 1;
     thread_.detach();  // it holds its own share of the control block
   }
   control_.reset();

@@ -23,10 +23,14 @@ struct LinuxWorkerControl {
   Report report;  // called on the worker's thread; must hand over to the main thread itself
   Error error;
 
-  void Post(std::uint32_t requests, std::uint32_t kinds, const std::string& why) const {
+  // Each hands over to the main thread unless the worker has been given up; the check and the
+  // hand-over are one step against the stop that gives it up, after which its receiver may go.
+  void Post(std::uint32_t requests, std::uint32_t kinds, const std::string& why) {
+    const std::lock_guard<std::mutex> lock(mutex);
     if (abandoned.load() == 0) report(requests, kinds, why);
   }
-  void ShowError(int string_id) const {
+  void ShowError(int string_id) {
+    const std::lock_guard<std::mutex> lock(mutex);
     if (abandoned.load() == 0) error(string_id);
   }
   void Wake();

@@ -20,25 +20,57 @@ DWORD WINAPI WorkerEntry(LPVOID parameter) {
   return 0;
 }
 
+// Reasons travel beside their reports: a report's wParam carries, in its top byte, the slot that
+// holds its reason. Slots are reused in turn; a report would have to wait behind 254 others for
+// its reason to be overwritten.
+constexpr unsigned kReasonShift = 24;
+constexpr unsigned kReasonSlots = 255;
+struct ReasonSlots {
+  std::mutex mutex;
+  std::string text[kReasonSlots + 1];  // slot 0: no reason
+  unsigned last = 0;
+};
+
+ReasonSlots& Reasons() {
+  static ReasonSlots slots;
+  return slots;
+}
+
 }  // namespace
 
-void WorkerControl::Post(UINT message, WPARAM wparam, LPARAM lparam) const {
+void WorkerControl::Post(UINT message, WPARAM wparam, LPARAM lparam) {
+  const std::lock_guard<std::mutex> lock(post_mutex);
   if (abandoned.load() == 0) PostMessageA(target, message, wparam, lparam);
+}
+
+void WorkerControl::PostReport(UINT message, std::uint32_t requests, std::uint32_t kinds) {
+  unsigned slot = 0;
+  if (!reason_.empty()) {
+    ReasonSlots& reasons = Reasons();
+    const std::lock_guard<std::mutex> lock(reasons.mutex);
+    slot = reasons.last = reasons.last % kReasonSlots + 1;
+    reasons.text[slot] = std::move(reason_);
+  }
+  reason_.clear();
+  Post(message, static_cast<WPARAM>(requests) | (static_cast<WPARAM>(slot) << kReasonShift),
+       static_cast<LPARAM>(kinds));
+}
+
+std::string ReportReason(WPARAM wparam) {
+  const unsigned slot = static_cast<unsigned>(wparam >> kReasonShift) & 0xFF;
+  if (slot == 0 || slot > kReasonSlots) return {};
+  ReasonSlots& reasons = Reasons();
+  const std::lock_guard<std::mutex> lock(reasons.mutex);
+  return reasons.text[slot];
+}
+
+std::uint32_t ReportRequests(WPARAM wparam) {
+  return static_cast<std::uint32_t>(wparam) & ((1u << kReasonShift) - 1);
 }
 
 void WorkerControl::WaitForWakeUp() const {
   WaitForSingleObject(wake_event.get(), INFINITE);
   ResetEvent(wake_event.get());
-}
-
-void WorkerControl::SetReason(std::string_view why) {
-  const std::lock_guard<std::mutex> lock(reason_mutex_);
-  reason_ = why;
-}
-
-std::string WorkerControl::Reason() const {
-  const std::lock_guard<std::mutex> lock(reason_mutex_);
-  return reason_;
 }
 
 bool WaitHandlingSentMessages(HANDLE handle, DWORD timeout_ms) {
@@ -85,7 +117,10 @@ bool WorkerThread::Stop(DWORD timeout_ms) {
   control_->run = 0;
   SetEvent(control_->wake_event.get());
   const bool ended = WaitHandlingSentMessages(thread_.get(), timeout_ms);
-  if (!ended) control_->abandoned = 1;
+  if (!ended) {
+    const std::lock_guard<std::mutex> lock(control_->post_mutex);
+    control_->abandoned = 1;
+  }
   thread_.Reset();
   control_.reset();  // a given-up worker keeps the block alive through its own share
   return ended;

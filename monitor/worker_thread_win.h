@@ -7,6 +7,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -23,19 +24,26 @@ struct WorkerControl {
   win::UniqueHandle wake_event;    // auto-reset, not signalled at first, unnamed
   HWND target = nullptr;           // where the reports go
 
-  // Posts a report to the target unless the worker has been given up.
-  void Post(UINT message, WPARAM wparam, LPARAM lparam) const;
+  // Posts a message to the target unless the worker has been given up. The check and the post
+  // are one step against the stop that gives it up.
+  void Post(UINT message, WPARAM wparam, LPARAM lparam);
+  // Posts a report (requests, kinds) that carries the reason given since the last one.
+  void PostReport(UINT message, std::uint32_t requests, std::uint32_t kinds);
   // Sleeps until the wake-up event is signalled, then resets it.
   void WaitForWakeUp() const;
-  // The reason of the latest report, in words ("process vlc"): set by the worker before it
-  // posts, read by the window when the report arrives.
-  void SetReason(std::string_view why);
-  std::string Reason() const;
+  // The reason of the next report, in words ("process vlc"); the worker's thread only.
+  void SetReason(std::string_view why) { reason_ = why; }
+
+  std::mutex post_mutex;
 
  private:
-  mutable std::mutex reason_mutex_;
   std::string reason_;
 };
+
+// A report's reason, as it was when the worker posted it (empty for a report without one, such
+// as one sent from outside), and its requests without the reason's mark.
+std::string ReportReason(WPARAM wparam);
+std::uint32_t ReportRequests(WPARAM wparam);
 
 class WorkerThread {
  public:
@@ -54,8 +62,6 @@ class WorkerThread {
   explicit operator bool() const { return static_cast<bool>(thread_); }
   // Signals the wake-up event: the worker runs one more pass.
   void Wake() const;
-  // The reason of the worker's latest report; empty without a worker.
-  std::string Reason() const { return control_ ? control_->Reason() : std::string(); }
   // Clears the run flag, wakes the worker and waits for its thread at most timeout_ms, handling
   // the messages other threads send to this one meanwhile. A worker still running then is given
   // up: its reports are dropped and it ends at its next look at its own run flag. The object is

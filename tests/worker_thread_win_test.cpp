@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/framework_win.h"
+#include "control/vocabulary.h"
 #include "monitor/watch_sources_win.h"
 
 namespace dozerin {
@@ -66,12 +67,14 @@ TEST(WorkerThread, AGivenUpWorkerNeverReportsAgainAndEndsByItself) {
   ASSERT_NE(target.hwnd, nullptr);
   win::UniqueHandle release(CreateEventA(nullptr, TRUE, FALSE, nullptr));
   win::UniqueHandle a_ended(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+  win::UniqueHandle b_reported(CreateEventA(nullptr, FALSE, FALSE, nullptr));
   // One report per pass. Worker A's first pass is held (the fault seam) past the stop time-out.
   auto body = [&](WPARAM tag, bool hold) {
     return [&, tag, hold](WorkerControl& control) {
       for (;;) {
         if (hold) WaitForSingleObject(release.get(), INFINITE);
         control.Post(kReport, tag, 0);
+        if (tag == 'B') SetEvent(b_reported.get());
         if (control.run == 0) break;
         control.WaitForWakeUp();
         if (control.run == 0) break;
@@ -86,18 +89,37 @@ TEST(WorkerThread, AGivenUpWorkerNeverReportsAgainAndEndsByItself) {
 
   WorkerThread b = WorkerThread::Start(target.hwnd, body('B', false));
   int from_a = 0, from_b = 0;
+  // Each wake-up follows the report of the one before: an auto-reset event merges two that meet.
   for (int wakes = 0; wakes < 3; ++wakes) {
-    Sleep(100);
+    ASSERT_EQ(WaitForSingleObject(b_reported.get(), 5000), WAIT_OBJECT_0);
     b.Wake();
   }
+  ASSERT_EQ(WaitForSingleObject(b_reported.get(), 5000), WAIT_OBJECT_0);
   SetEvent(release.get());  // A finishes its pass: it must not report, and must end
   EXPECT_EQ(WaitForSingleObject(a_ended.get(), 5000), WAIT_OBJECT_0) << "the old worker runs on";
   b.Wake();
-  Sleep(300);
+  ASSERT_EQ(WaitForSingleObject(b_reported.get(), 5000), WAIT_OBJECT_0);
   target.Drain(&from_a, &from_b);
   EXPECT_EQ(from_a, 0);
   EXPECT_EQ(from_b, 5) << "the new worker lost wake-ups";
   EXPECT_TRUE(b.Stop(5000));
+}
+
+TEST(WorkerThread, AReportCarriesItsOwnReasonPastTheNextWorker) {
+  Target target;
+  for (const char* why : {"process vlc", ""}) {
+    WorkerThread w = WorkerThread::Start(target.hwnd, [why](WorkerControl& control) {
+      control.SetReason(why);
+      control.PostReport(kReport, SET_BUSY, 1);
+    });
+    EXPECT_TRUE(w.Stop(5000));
+  }
+  MSG first, second;
+  ASSERT_TRUE(PeekMessageA(&first, target.hwnd, kReport, kReport, PM_REMOVE));
+  ASSERT_TRUE(PeekMessageA(&second, target.hwnd, kReport, kReport, PM_REMOVE));
+  EXPECT_EQ(ReportReason(first.wParam), "process vlc");
+  EXPECT_EQ(ReportReason(second.wParam), "");
+  EXPECT_EQ(ReportRequests(first.wParam), SET_BUSY);
 }
 
 TEST(WorkerThread, StopWaitServesMessagesSentToTheWaitingThread) {
