@@ -27,7 +27,11 @@ FileError ActivityLog::Write(std::string_view message) const {
   std::string entry = FormatTimestamp(clock_());
   entry += " - ";
   entry += message;
-  return log_file::Append(path_, entry, max_bytes_);
+  log_file::Rotation rotation = log_file::Rotation::kNone;
+  const FileError error = log_file::Append(path_, entry, rotate_at_, &rotation);
+  if (rotation == log_file::Rotation::kDone) rotate_at_ = max_bytes_;
+  if (rotation == log_file::Rotation::kFailed) rotate_at_ += retry_bytes_;
+  return error;
 }
 
 }  // namespace dozerin

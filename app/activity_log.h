@@ -21,8 +21,10 @@ enum class FileError {
 
 // When an entry would take the log past this size, the file becomes "<name>.log.1" (replacing an
 // older one) and a new one is begun: about five days of busy seconds, never more than twice this
-// on disk.
+// on disk. A rotation that fails (a reader holds the file so that it cannot be renamed) fails no
+// entry: the log grows on, and the rotation is tried again after each further kLogRetryBytes.
 inline constexpr std::uint64_t kLogMaxBytes = 16u << 20;
+inline constexpr std::uint64_t kLogRetryBytes = 1u << 20;
 
 class ActivityLog {
  public:
@@ -43,26 +45,34 @@ class ActivityLog {
   static std::string FormatTimestamp(std::int64_t seconds_since_1970);
 
   void SetClockForTesting(Clock clock) { clock_ = std::move(clock); }
-  void SetMaxBytesForTesting(std::uint64_t max_bytes) { max_bytes_ = max_bytes; }
+  void SetMaxBytesForTesting(std::uint64_t max_bytes, std::uint64_t retry_bytes) {
+    max_bytes_ = rotate_at_ = max_bytes;
+    retry_bytes_ = retry_bytes;
+  }
 
  private:
   std::string path_;
   bool enabled_ = false;
   Clock clock_;
   std::uint64_t max_bytes_ = kLogMaxBytes;
+  std::uint64_t retry_bytes_ = kLogRetryBytes;
+  mutable std::uint64_t rotate_at_ = kLogMaxBytes;  // later after a failed rotation
 };
 
 namespace log_file {
 // Platform parts. LocalTime fills *out and returns true, or returns false when the time cannot be
 // converted; Append opens path (create if missing, keep contents, deny other writers), writes bytes
 // at its end and closes it; a file that would grow past max_bytes is first renamed to path + ".1"
-// (replacing an older one) and begun anew. Every failure on the way is the entry's.
+// (replacing an older one) and begun anew, and *rotation says how that went. A failed rename is
+// not the entry's failure: the entry goes at the end of the file as it is.
 struct CalendarTime {
   int year, month, day, hour, minute, second;
 };
 bool LocalTime(std::int64_t seconds_since_1970, CalendarTime* out);
 std::int64_t Now();
-FileError Append(const std::string& path, std::string_view bytes, std::uint64_t max_bytes);
+enum class Rotation { kNone, kDone, kFailed };
+FileError Append(const std::string& path, std::string_view bytes, std::uint64_t max_bytes,
+                 Rotation* rotation);
 }  // namespace log_file
 
 }  // namespace dozerin

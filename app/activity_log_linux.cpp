@@ -71,7 +71,8 @@ std::int64_t Now() {
   return static_cast<std::int64_t>(time(nullptr));
 }
 
-FileError Append(const std::string& path, std::string_view bytes, std::uint64_t max_bytes) {
+FileError Append(const std::string& path, std::string_view bytes, std::uint64_t max_bytes,
+                 Rotation* rotation) {
   Fd fd(open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
   if (fd.get() < 0) return FromErrno(errno);
   // Other writers are kept out for the moment of this entry; a writer holding the file now
@@ -82,9 +83,12 @@ FileError Append(const std::string& path, std::string_view bytes, std::uint64_t 
   const auto size = static_cast<std::uint64_t>(st.st_size);
   if (size > 0 && size + bytes.size() > max_bytes) {
     // Full: it becomes the older log, and this entry begins a new one.
-    if (rename(path.c_str(), (path + ".1").c_str()) != 0) return FromErrno(errno);
-    fd.Release();
-    return Append(path, bytes, UINT64_MAX);
+    if (rename(path.c_str(), (path + ".1").c_str()) == 0) {
+      *rotation = Rotation::kDone;
+      fd.Release();
+      return Append(path, bytes, UINT64_MAX, rotation);
+    }
+    *rotation = Rotation::kFailed;
   }
   std::size_t done = 0;
   while (done < bytes.size()) {

@@ -64,19 +64,21 @@ std::int64_t Now() {
   return static_cast<std::int64_t>(_time64(nullptr));
 }
 
-FileError Append(const std::string& path, std::string_view bytes, std::uint64_t max_bytes) {
+FileError Append(const std::string& path, std::string_view bytes, std::uint64_t max_bytes,
+                 Rotation* rotation) {
   FileHandle file(CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
   if (file.get() == INVALID_HANDLE_VALUE) return FromLastError(GetLastError());
   LARGE_INTEGER size{};
   if (!GetFileSizeEx(file.get(), &size)) return FromLastError(GetLastError());
   if (size.QuadPart > 0 && static_cast<std::uint64_t>(size.QuadPart) + bytes.size() > max_bytes) {
-    // Full: it becomes the older log, and this entry begins a new one.
+    // Full: it becomes the older log, and this entry begins a new one. A reader that holds the
+    // file without FILE_SHARE_DELETE keeps it from being renamed; the entry then goes on its end.
     if (!file.Release()) return FromLastError(GetLastError());
-    if (!MoveFileExA(path.c_str(), (path + ".1").c_str(), MOVEFILE_REPLACE_EXISTING)) {
-      return FromLastError(GetLastError());
-    }
-    return Append(path, bytes, UINT64_MAX);
+    const bool renamed =
+        MoveFileExA(path.c_str(), (path + ".1").c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+    *rotation = renamed ? Rotation::kDone : Rotation::kFailed;
+    return Append(path, bytes, UINT64_MAX, rotation);
   }
   LARGE_INTEGER zero{};
   if (!SetFilePointerEx(file.get(), zero, nullptr, FILE_END)) {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <ctime>
+#include <filesystem>
 #include <limits>
 
 #include "tests/test_support.h"
@@ -66,7 +67,7 @@ TEST_F(ActivityLogTest, AppendsAfterWhateverTheFileHolds) {
 TEST_F(ActivityLogTest, AFullLogBecomesTheOlderOneAndANewOneBegins) {
   // Entries of 38 bytes ("2024/01/05 08:03:07 - " and a 16-byte message) under a limit of 100:
   // two fit, the third begins a new file; the older log is replaced the next time round.
-  log_.SetMaxBytesForTesting(100);
+  log_.SetMaxBytesForTesting(100, 100);
   const std::string older = dir_.File("dozerin.log.1");
   const std::string line = "2024/01/05 08:03:07 - Event KIND_CPU\n\n";
   struct Step {
@@ -83,6 +84,19 @@ TEST_F(ActivityLogTest, AFullLogBecomesTheOlderOneAndANewOneBegins) {
   // An entry larger than the limit still goes into a file of its own.
   ASSERT_EQ(log_.Write(std::string(200, 'x')), FileError::kNone);
   EXPECT_EQ(ReadFileBytes(log_.path()).size(), 222u);
+}
+
+TEST_F(ActivityLogTest, AFailedRotationFailsNoEntryAndIsTriedAgainLater) {
+  // The older log's name is taken by a folder: the rename fails until that goes.
+  log_.SetMaxBytesForTesting(100, 50);
+  const std::string older = dir_.File("dozerin.log.1");
+  std::filesystem::create_directory(older);
+  for (int i = 0; i < 3; ++i) ASSERT_EQ(log_.Write("Event KIND_CPU\n\n"), FileError::kNone);
+  EXPECT_EQ(ReadFileBytes(log_.path()).size(), 3 * 38u);  // failed at 114; next try past 150
+  std::filesystem::remove(older);
+  ASSERT_EQ(log_.Write("Event KIND_CPU\n\n"), FileError::kNone);
+  EXPECT_EQ(ReadFileBytes(log_.path()).size(), 38u);
+  EXPECT_EQ(ReadFileBytes(older).size(), 3 * 38u);
 }
 
 TEST_F(ActivityLogTest, DeletedLogIsCreatedAgainByTheNextEntry) {
