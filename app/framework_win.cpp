@@ -50,6 +50,10 @@ int ShowMessage(HWND owner, const std::string& text, UINT flags) {
 }
 
 void ReportCurrentException() noexcept {
+  // One box at a time on a thread: messages go on inside the box, and a handler that throws
+  // again (a timer's, every second) would open a box inside the box.
+  thread_local bool showing = false;
+  if (showing) return;
   UINT id = IDS_UNEXPECTED_ERROR;
   try {
     throw;
@@ -59,8 +63,10 @@ void ReportCurrentException() noexcept {
   }
   char text[512];
   if (LoadStringA(GetModuleHandleA(nullptr), id, text, sizeof text) <= 0) text[0] = '\0';
+  showing = true;
   MessageBoxA(nullptr, text, g_app_title.c_str(),
               MB_OK | MB_ICONSTOP | MB_SETFOREGROUND | MB_TASKMODAL);
+  showing = false;
 }
 
 bool Window::CreateHidden(DWORD ex_style, const std::string& name) {

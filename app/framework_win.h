@@ -52,7 +52,8 @@ int ShowMessage(HWND owner, const std::string& text, UINT flags);
 
 // Tells the user of the exception being handled (out of memory, or an unexpected error) in a
 // message box that comes to the front. Call it only from a catch block; it throws nothing and
-// allocates nothing, so it works when memory has run out.
+// allocates nothing, so it works when memory has run out. While its box is shown, a further
+// exception on the same thread is not shown again.
 void ReportCurrentException() noexcept;
 
 // Runs f and returns its result; an exception is reported and gives `failed` instead. Every

@@ -9,6 +9,7 @@
 #include <new>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "app/framework_win.h"
 #include "control/vocabulary.h"
@@ -186,6 +187,20 @@ TEST(Exceptions, AreReportedAtTheWindowProcedureAndTheWorkerBoundary) {
     EXPECT_EQ(box.get(), c.text);
   }
   EXPECT_EQ(SendMessageA(w->hwnd(), WM_APP + 2, 0, 0), 42) << "the window goes on";
+  // While a box is shown, a handler that throws again ends without a second box.
+  auto nested = std::async(std::launch::async, [&] {
+    for (int i = 0; i < 500 && FindWindowA("#32770", kTitle) == nullptr; ++i) Sleep(20);
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(w->hwnd(), WM_APP + 1, 0, 0, SMTO_NORMAL, 5000, &ignored);
+    std::vector<HWND> boxes;
+    for (HWND b = nullptr; (b = FindWindowExA(nullptr, b, "#32770", kTitle)) != nullptr;) {
+      boxes.push_back(b);
+    }
+    for (HWND b : boxes) PostMessageA(b, WM_COMMAND, IDOK, 0);
+    return boxes.size();
+  });
+  SendMessageA(w->hwnd(), WM_APP + 1, 0, 0);
+  EXPECT_EQ(nested.get(), 1u);
   DestroyWindow(w->hwnd());
 
   // On the worker's thread: reported there, and the worker ends.
