@@ -3,6 +3,7 @@
 session buses carrying mock logind, ScreenSaver, PowerManagement and GNOME session services, and
 a virtual X display. The program runs from a scratch folder with its INI file beside it."""
 import os
+import re
 import runpy
 import shutil
 import signal
@@ -93,6 +94,19 @@ class DozerinLinux(unittest.TestCase):
 
     def calls(self, service, method):
         return [c for c in self.stand_in.mocks[service].GetCalls() if c[1] == method]
+
+    def window_tree(self):
+        return subprocess.run(["xwininfo", "-root", "-tree"], env=self.env, capture_output=True,
+                              text=True, check=False).stdout
+
+    def docked_icon(self):
+        """The middle of the program's icon once it sits inside trayer's 60x32 panel."""
+        for m in re.finditer(r'\("dozerin" "dozerin"\)\s+(\d+)x(\d+)\S*\s+\+(-?\d+)\+(-?\d+)',
+                             self.window_tree()):
+            w, h, x, y = map(int, m.groups())
+            if w > 1 and 0 <= x < 60 and 0 <= y < 32:
+                return (x + w // 2, y + h // 2)
+        return None
 
     def stop(self, p):
         p.send_signal(signal.SIGTERM)
@@ -189,11 +203,13 @@ class DozerinLinux(unittest.TestCase):
         tray = self.spawn(["trayer", "--edge", "top", "--align", "left", "--widthtype", "pixel",
                            "--width", "60", "--heighttype", "pixel", "--height", "32",
                            "--expand", "false"])
-        time.sleep(1)
+        self.assertTrue(wait_until(lambda: '("panel" "trayer")' in self.window_tree()), "no tray")
         p = self.start("[GENERAL]\nLog=1\nMaxMargin=7\n")
-        time.sleep(1.5)  # the icon docks
-        subprocess.run(["xdotool", "mousemove", "14", "16", "click", "--repeat", "2",
-                        "--delay", "80", "1"], env=self.env, check=True)
+        icon = []
+        self.assertTrue(wait_until(lambda: icon.append(self.docked_icon()) or icon[-1]),
+                        "the icon did not dock")
+        subprocess.run(["xdotool", "mousemove", str(icon[-1][0]), str(icon[-1][1]), "click",
+                        "--repeat", "2", "--delay", "80", "1"], env=self.env, check=True)
         found = []
         self.assertTrue(wait_until(lambda: found.append(subprocess.run(
             ["xdotool", "search", "--name", "^Dozerin$"], env=self.env, capture_output=True,
