@@ -14,7 +14,7 @@
 #include "app/paths.h"
 #include "control/keep_awake.h"
 #include "control/why_awake.h"
-#include "monitor/work_thread_linux.h"
+#include "monitor/activity_worker_linux.h"
 #include "res/resource.h"
 #include "res/texts.h"
 #include "settings/settings_dialog_linux.h"

@@ -10,7 +10,7 @@
 #include "control/keep_awake.h"
 #include "control/shell_messages_win.h"
 #include "control/why_awake.h"
-#include "monitor/work_thread_win.h"
+#include "monitor/activity_worker_win.h"
 #include "res/resource.h"
 #include "settings/settings_sheet_win.h"
 

@@ -1,4 +1,4 @@
-#include "monitor/work_thread_win.h"
+#include "monitor/activity_worker_win.h"
 
 #include <windows.h>
 

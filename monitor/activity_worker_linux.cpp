@@ -1,4 +1,4 @@
-#include "monitor/work_thread_linux.h"
+#include "monitor/activity_worker_linux.h"
 
 #include <chrono>
 #include <cstdlib>

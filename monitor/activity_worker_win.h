@@ -1,4 +1,5 @@
-// The program's monitoring worker on Windows.
+// The activity worker on Windows: the system's sources behind the worker's pass, run on a worker
+// thread (worker_thread_win.h).
 #pragma once
 
 #include <windows.h>

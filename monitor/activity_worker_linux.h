@@ -1,4 +1,5 @@
-// The program's monitoring worker on Linux.
+// The activity worker on Linux: /proc and the display behind the worker's pass, run on a worker
+// thread (worker_thread_linux.h).
 #pragma once
 
 #include "monitor/worker_thread_linux.h"
