@@ -4,7 +4,6 @@
 #include <QDBusConnection>
 #include <QDBusMessage>
 #include <QDesktopServices>
-#include <QDir>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QUrl>
@@ -15,6 +14,7 @@
 #include "control/keep_awake.h"
 #include "control/why_awake.h"
 #include "monitor/activity_worker_linux.h"
+#include "monitor/watch_sources_linux.h"
 #include "res/resource.h"
 #include "res/texts.h"
 #include "settings/settings_dialog_linux.h"
@@ -251,14 +251,6 @@ void CMainWnd::OnPrepareForSleep(bool start) {
     inhibitors_.TakeSleepDelay();
   }
   Report(e);
-}
-
-// Where the "Start at log-in" box puts its entry.
-QString AutostartEntry() {
-  const QByteArray config = qgetenv("XDG_CONFIG_HOME");
-  const QString folder = config.isEmpty() ? QDir::homePath() + QStringLiteral("/.config")
-                                          : QString::fromLocal8Bit(config);
-  return folder + QStringLiteral("/autostart/dozerin.desktop");
 }
 
 void CMainWnd::RunSettingsCommand() {

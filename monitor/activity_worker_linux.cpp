@@ -74,8 +74,4 @@ LinuxWorkerThread StartWorkThreadObject(LinuxWorkerControl::Report report,
       });
 }
 
-bool X11Available() {
-  return X11Desktop().connected();
-}
-
 }  // namespace dozerin

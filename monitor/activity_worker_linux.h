@@ -15,7 +15,4 @@ LinuxWorkerThread StartWorkThreadObject(LinuxWorkerControl::Report report,
                                         LinuxWorkerControl::Error error,
                                         const SettingsStore& store);
 
-// Whether an X11 display answers at $DISPLAY.
-bool X11Available();
-
 }  // namespace dozerin

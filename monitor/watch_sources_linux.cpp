@@ -239,4 +239,8 @@ bool X11Desktop::ReadPointer(std::int32_t* px, std::int32_t* py) {
   return true;
 }
 
+bool X11Available() {
+  return X11Desktop().connected();
+}
+
 }  // namespace dozerin

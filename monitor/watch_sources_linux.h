@@ -61,4 +61,7 @@ class X11Desktop : public WindowSource {
   std::unique_ptr<Connection> c_;
 };
 
+// Whether an X11 display answers at $DISPLAY.
+bool X11Available();
+
 }  // namespace dozerin

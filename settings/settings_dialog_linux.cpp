@@ -309,6 +309,13 @@ QWidget* OptionPage(QtPageView** view_out, QCheckBox** autostart, QWidget* paren
 
 }  // namespace
 
+QString AutostartEntry() {
+  const QByteArray config = qgetenv("XDG_CONFIG_HOME");
+  const QString folder = config.isEmpty() ? QDir::homePath() + QStringLiteral("/.config")
+                                          : QString::fromLocal8Bit(config);
+  return folder + QStringLiteral("/autostart/dozerin.desktop");
+}
+
 bool AutostartEnabled(const QString& entry) {
   return QFileInfo::exists(entry);
 }

@@ -51,6 +51,8 @@ class SettingsDialog : public QDialog {
   bool switching_back_ = false;
 };
 
+// Where the "Start at log-in" box puts its entry: $XDG_CONFIG_HOME/autostart/dozerin.desktop.
+QString AutostartEntry();
 // Whether the autostart entry exists, and writing or removing it (false when that failed).
 bool AutostartEnabled(const QString& entry);
 bool SetAutostart(const QString& entry, const QString& exe, bool enabled);
