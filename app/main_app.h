@@ -75,7 +75,6 @@ class CMainApp {
   std::unique_ptr<Platform> platform_;  // handles of the platform layer
   KeepAwakeRequest keep_awake_;
   int start_exit_code_ = 0;
-  bool com_initialized_ = false;
   bool reporting_failure_ = false;
 };
 

@@ -88,6 +88,7 @@ bool HandOver(const KeepAwakeRequest& request, const std::string& base_name) {
 
 struct CMainApp::Platform {
   win::UniqueHandle instance_mutex;  // held for the life of the process
+  bool com_initialized = false;
 };
 
 UINT TaskbarCreatedMessage() {
@@ -102,7 +103,7 @@ CMainApp::~CMainApp() = default;
 
 bool CMainApp::InitInstance() {
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return false;
-  com_initialized_ = true;
+  platform_->com_initialized = true;
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES | ICC_TAB_CLASSES |
                                                         ICC_UPDOWN_CLASS | ICC_WIN95_CLASSES};
   InitCommonControlsEx(&controls);
@@ -142,8 +143,8 @@ int CMainApp::Run() {
 }
 
 int CMainApp::ExitInstance(int exit_code) {
-  if (com_initialized_) CoUninitialize();
-  com_initialized_ = false;
+  if (platform_->com_initialized) CoUninitialize();
+  platform_->com_initialized = false;
   return exit_code;
 }
 
