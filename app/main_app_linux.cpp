@@ -181,10 +181,8 @@ void CMainApp::ReportLogFailure(FileError error) {
     default:
       break;
   }
-  const std::string_view text = UiText(id, JapaneseLocale());
-  QString message = QString::fromUtf8(text.data(), static_cast<int>(text.size()));
-  message.replace(QStringLiteral("%1"), QString::fromStdString(log_.path()));
-  QMessageBox::critical(nullptr, QStringLiteral("Dozerin"), message);
+  QMessageBox::critical(nullptr, QStringLiteral("Dozerin"),
+                        QString::fromStdString(Said(id, log_.path())));
   reporting_failure_ = false;
 }
 
