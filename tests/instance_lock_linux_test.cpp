@@ -1,12 +1,10 @@
-// The one-instance lock: only a lock another process holds means another instance; every other
-// trouble with a place moves on to the next one, and with none left the program runs unlocked.
+// The one-instance lock: only a lock another process holds means another instance; any other
+// trouble with a place moves on to the next, and with none left the program runs unlocked.
 #include "app/instance_lock_linux.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <functional>
 
 #include "tests/test_support.h"
 
@@ -14,47 +12,30 @@ namespace dozerin {
 namespace {
 
 TEST(InstanceLock, OnlyAHeldLockMeansAnotherInstance) {
+  using Outcome = InstanceLock::Outcome;
   testing::ScratchDir root;
-  const std::string good = root.File("dozerin.lock");
-  const std::string unusable = root.File("none/deeper/dozerin.lock");
+  const std::string good = root.File("dozerin.lock"), unusable = root.File("no/such/x.lock");
+  const bool root_user = geteuid() == 0;  // only root can plant another user's file
   const struct {
-    const char* what;
-    std::function<void()> prepare;
+    int trap;  // 0 none, 1 a planted link, 2 a folder open to all, 3 another user's file
     std::vector<std::string> paths;
-    InstanceLock::Outcome outcome;
+    Outcome outcome;
   } cases[] = {
-      {"a free place", [] {}, {good}, InstanceLock::Outcome::kTaken},
-      {"no runtime folder", [] {}, {unusable, good}, InstanceLock::Outcome::kTaken},
-      {"nothing usable", [] {}, {unusable}, InstanceLock::Outcome::kNone},
-      {"a link planted in its place",
-       [&] { ASSERT_EQ(symlink(root.File("elsewhere").c_str(), good.c_str()), 0); },
-       {good},
-       InstanceLock::Outcome::kNone},
-      {"a folder open to others",
-       [&] { chmod(root.path().c_str(), 0777); },
-       {good},
-       InstanceLock::Outcome::kNone},
-      {"a file of another user's",
-       [&] {
-         testing::WriteFileBytes(good, "");
-         if (geteuid() == 0) {
-           ASSERT_EQ(chown(good.c_str(), 4242, 4242), 0);
-         }
-       },
-       {good},
-       geteuid() == 0 ? InstanceLock::Outcome::kNone : InstanceLock::Outcome::kTaken},
-  };
+      {0, {good}, Outcome::kTaken},    {0, {unusable, good}, Outcome::kTaken},
+      {0, {unusable}, Outcome::kNone}, {1, {good}, Outcome::kNone},
+      {2, {good}, Outcome::kNone},     {3, {good}, root_user ? Outcome::kNone : Outcome::kTaken}};
   for (const auto& c : cases) {
     unlink(good.c_str());
-    chmod(root.path().c_str(), 0700);
-    c.prepare();
-    InstanceLock lock;
-    EXPECT_EQ(lock.Take(c.paths), c.outcome) << c.what;
+    chmod(root.path().c_str(), c.trap == 2 ? 0777 : 0700);
+    ASSERT_TRUE(c.trap != 1 || symlink("elsewhere", good.c_str()) == 0);
+    if (c.trap == 3) testing::WriteFileBytes(good, "");
+    ASSERT_TRUE(c.trap != 3 || !root_user || chown(good.c_str(), 4242, 4242) == 0);
+    EXPECT_EQ(InstanceLock().Take(c.paths), c.outcome) << c.trap << " " << c.paths.size();
   }
   unlink(good.c_str());
   InstanceLock first, second;
-  ASSERT_EQ(first.Take({good}), InstanceLock::Outcome::kTaken);
-  EXPECT_EQ(second.Take({unusable, good}), InstanceLock::Outcome::kRunning);
+  ASSERT_EQ(first.Take({good}), Outcome::kTaken);
+  EXPECT_EQ(second.Take({unusable, good}), Outcome::kRunning);
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// The process list of /proc as the Linux worker reads it, on a recorded tree: which name stands
-// for a process, and that a pass reads only the processes it has not met.
+// The Linux worker's process list, on a recorded /proc tree (which name stands for a process,
+// which processes a pass reads again), and its thread's stop.
 #include "monitor/watch_sources_linux.h"
 
 #include <gtest/gtest.h>
@@ -7,9 +7,11 @@
 #include <unistd.h>
 
 #include <fstream>
+#include <future>
 #include <set>
 #include <string>
 
+#include "monitor/worker_thread_linux.h"
 #include "tests/test_support.h"
 
 namespace dozerin {
@@ -74,34 +76,46 @@ TEST(ProcProcesses, ExeThenCommandLineThenStatAndSettledOnesNotReadAgain) {
 }
 
 // A launcher that `exec`s the watched program in its pid, and a watched program that ends and is
-// left unreaped, each seen at the pass after.
+// left unreaped (its stat says "Z"), each seen at the pass after.
 TEST(ProcProcesses, ExecAndZombiesSeenAtTheNextPass) {
   testing::ScratchDir root;
   const std::string dir = root.path() + "/proc/20";
   mkdir((root.path() + "/proc").c_str(), 0700);
   mkdir(dir.c_str(), 0700);
+  const int old = ProcProcesses::kYoungPasses + 3;
   const struct {
-    int passes_before;  // passes between the start and the change
-    const char* cmdline_before;
-    const char* cmdline_after;  // empty: ended
-    const char* stat_after;
+    int passes;  // before the change
+    const char *before, *after, *stat_after;
     bool watched_after;
-  } cases[] = {
-      {2, "sh", "vlc", "20 (vlc) S 1", true},  // exec while young
-      {ProcProcesses::kYoungPasses + 3, "vlc", "sh", "20 (sh) S 1",
-       false},                                                              // exec of a matched one
-      {ProcProcesses::kYoungPasses + 3, "vlc", "", "20 (vlc) Z 1", false},  // unreaped
-  };
+  } cases[] = {{2, "sh", "vlc", "20 (vlc) S 1", true},
+               {old, "vlc", "sh", "20 (sh) S 1", false},
+               {old, "vlc", "", "20 (vlc) Z 1", false}};
   for (const auto& c : cases) {
-    Write(dir + "/cmdline", c.cmdline_before);
+    Write(dir + "/cmdline", c.before);
     Write(dir + "/stat", "20 (x) S 1");
     ProcProcesses source(root.path());
-    const std::vector<std::string> watched = {"VLC"};
-    for (int i = 0; i < c.passes_before; ++i) WatchedProcessRunning(source, watched);
-    Write(dir + "/cmdline", c.cmdline_after);
+    for (int i = 0; i < c.passes; ++i) WatchedProcessRunning(source, {"VLC"});
+    Write(dir + "/cmdline", c.after);
     Write(dir + "/stat", c.stat_after);
-    EXPECT_EQ(WatchedProcessRunning(source, watched), c.watched_after) << c.cmdline_before;
+    EXPECT_EQ(WatchedProcessRunning(source, {"VLC"}), c.watched_after) << c.before << c.after;
   }
+}
+
+// A worker given up by a stop: once the stop has returned, nothing more reaches its receiver.
+TEST(LinuxWorkerThread, AStopThatGivesUpWaitsForAReportUnderWay) {
+  std::promise<void> entered, release;
+  std::shared_future<void> released = release.get_future().share();
+  LinuxWorkerThread worker = LinuxWorkerThread::Start(
+      [&](std::uint32_t, std::uint32_t, const std::string&) {
+        entered.set_value();
+        released.wait();
+      },
+      [](int) {}, [](LinuxWorkerControl& control) { control.Post(1, 1, "x"); });
+  entered.get_future().wait();
+  auto stop = std::async(std::launch::async, [&] { return worker.Stop(10); });
+  EXPECT_EQ(stop.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
+  release.set_value();
+  stop.get();
 }
 
 }  // namespace

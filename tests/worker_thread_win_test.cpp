@@ -109,18 +109,16 @@ TEST(WorkerThread, AGivenUpWorkerNeverReportsAgainAndEndsByItself) {
 TEST(WorkerThread, AReportCarriesItsOwnReasonPastTheNextWorker) {
   Target target;
   for (const char* why : {"process vlc", ""}) {
-    WorkerThread w = WorkerThread::Start(target.hwnd, [why](WorkerControl& control) {
-      control.SetReason(why);
-      control.PostReport(kReport, SET_BUSY, 1);
-    });
-    EXPECT_TRUE(w.Stop(5000));
+    EXPECT_TRUE(WorkerThread::Start(target.hwnd, [why](WorkerControl& control) {
+                  control.SetReason(why);
+                  control.PostReport(kReport, SET_BUSY, 1);
+                }).Stop(5000));
   }
-  MSG first, second;
-  ASSERT_TRUE(PeekMessageA(&first, target.hwnd, kReport, kReport, PM_REMOVE));
-  ASSERT_TRUE(PeekMessageA(&second, target.hwnd, kReport, kReport, PM_REMOVE));
-  EXPECT_EQ(ReportReason(first.wParam), "process vlc");
-  EXPECT_EQ(ReportReason(second.wParam), "");
-  EXPECT_EQ(ReportRequests(first.wParam), SET_BUSY);
+  MSG m[2];
+  for (MSG& msg : m) ASSERT_TRUE(PeekMessageA(&msg, target.hwnd, kReport, kReport, PM_REMOVE));
+  EXPECT_EQ(ReportReason(m[0].wParam), "process vlc");
+  EXPECT_EQ(ReportReason(m[1].wParam), "");
+  EXPECT_EQ(ReportRequests(m[0].wParam), SET_BUSY);
 }
 
 TEST(WorkerThread, StopWaitServesMessagesSentToTheWaitingThread) {
