@@ -115,7 +115,68 @@ struct X11Desktop::Connection {
   xcb_window_t root = 0;
   xcb_ewmh_connection_t ewmh{};
   bool ewmh_ready = false;
+  xcb_atom_t wm_state = XCB_ATOM_NONE;
 };
+
+namespace {
+
+// A window manager's frame holds its client a level or two down; no deeper is searched, and no
+// more than this many windows of one frame.
+constexpr int kMaxFrameDepth = 3;
+constexpr std::size_t kMaxFrameWindows = 64;
+
+// The ICCCM way to the client windows when the window manager keeps no client list: a top-level
+// that carries WM_STATE is a client; one that does not (a frame) stands for its topmost
+// descendant that does, and for itself when none does (no window manager at all). Each level's
+// requests are all sent before the first reply is awaited.
+std::vector<xcb_window_t> ClientWindows(xcb_connection_t* x, xcb_atom_t wm_state,
+                                        std::vector<xcb_window_t> tops) {
+  if (wm_state == XCB_ATOM_NONE) return tops;
+  std::vector<std::vector<xcb_window_t>> candidates(tops.size());
+  for (std::size_t i = 0; i < tops.size(); ++i) candidates[i] = {tops[i]};
+  for (int depth = 0; depth < kMaxFrameDepth; ++depth) {
+    std::vector<std::vector<xcb_get_property_cookie_t>> asked(tops.size());
+    for (std::size_t i = 0; i < tops.size(); ++i) {
+      for (xcb_window_t w : candidates[i]) {
+        asked[i].push_back(xcb_get_property(x, 0, w, wm_state, wm_state, 0, 0));
+      }
+    }
+    for (std::size_t i = 0; i < tops.size(); ++i) {
+      bool found = false;
+      for (std::size_t k = 0; k < asked[i].size(); ++k) {
+        xcb_get_property_reply_t* reply = xcb_get_property_reply(x, asked[i][k], nullptr);
+        if (reply != nullptr && reply->type == wm_state && !found) {
+          tops[i] = candidates[i][k];
+          found = true;
+        }
+        std::free(reply);
+      }
+      if (found) candidates[i].clear();
+    }
+    std::vector<std::vector<xcb_query_tree_cookie_t>> trees(tops.size());
+    for (std::size_t i = 0; i < tops.size(); ++i) {
+      for (xcb_window_t w : candidates[i]) trees[i].push_back(xcb_query_tree(x, w));
+    }
+    for (std::size_t i = 0; i < tops.size(); ++i) {
+      std::vector<xcb_window_t> below;
+      for (xcb_query_tree_cookie_t cookie : trees[i]) {
+        xcb_query_tree_reply_t* tree = xcb_query_tree_reply(x, cookie, nullptr);
+        if (tree == nullptr) continue;
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        // Children come bottom to top; the topmost client is the one shown.
+        for (int c = xcb_query_tree_children_length(tree) - 1;
+             c >= 0 && below.size() < kMaxFrameWindows; --c) {
+          below.push_back(children[c]);
+        }
+        std::free(tree);
+      }
+      candidates[i] = std::move(below);
+    }
+  }
+  return tops;
+}
+
+}  // namespace
 
 X11Desktop::X11Desktop() : c_(std::make_unique<Connection>()) {
   const char* display = std::getenv("DISPLAY");
@@ -137,6 +198,11 @@ X11Desktop::X11Desktop() : c_(std::make_unique<Connection>()) {
   c_->root = it.data->root;
   xcb_intern_atom_cookie_t* atoms = xcb_ewmh_init_atoms(c_->xcb, &c_->ewmh);
   c_->ewmh_ready = atoms != nullptr && xcb_ewmh_init_atoms_replies(&c_->ewmh, atoms, nullptr) != 0;
+  if (xcb_intern_atom_reply_t* atom =
+          xcb_intern_atom_reply(c_->xcb, xcb_intern_atom(c_->xcb, 0, 8, "WM_STATE"), nullptr)) {
+    c_->wm_state = atom->atom;
+    std::free(atom);
+  }
 }
 
 X11Desktop::~X11Desktop() {
@@ -172,6 +238,7 @@ std::vector<TopLevelWindow> X11Desktop::TopLevelWindows() {
         windows.push_back(children[i]);
       std::free(tree);
     }
+    windows = ClientWindows(x, c_->wm_state, std::move(windows));
   }
   auto text_of = [x](xcb_get_property_cookie_t cookie) -> std::optional<std::string> {
     xcb_get_property_reply_t* reply = xcb_get_property_reply(x, cookie, nullptr);

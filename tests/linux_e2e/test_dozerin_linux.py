@@ -184,6 +184,20 @@ class DozerinLinux(unittest.TestCase):
         self.assertTrue(wait_until(lambda: self.locks() == [("idle", "block")]))
         self.stop(p)
 
+    def test_a_client_inside_a_window_managers_frame(self):
+        # twm keeps no client list and puts each client in an untitled frame.
+        with open(os.path.join(self.folder, "twmrc"), "w") as f:
+            f.write("RandomPlacement\nNoGrabServer\n")
+        self.children.append(subprocess.Popen(["twm", "-f", os.path.join(self.folder, "twmrc")],
+                                              env=dict(self.env, LANG="C"),
+                                              stderr=subprocess.DEVNULL))
+        self.spawn(["xmessage", "-title", "Please Watch Me", "hello"])
+        self.assertTrue(wait_until(
+            lambda: re.search(r'\n {8}\S+ "Please Watch Me"', self.window_tree())), "no frame")
+        p = self.start("[GENERAL]\nLog=1\n[WINDOW]\n0=*watch me*\n")
+        self.wait_line("Event KIND_WINDOW")
+        self.stop(p)
+
     def test_sleep_and_resume(self):
         p = self.start("[GENERAL]\nLog=1\nMaxMargin=5\nSetMarginOnWakeup=1\n"
                        "ResetDisplayOnWakeup=1\n")
