@@ -55,8 +55,14 @@ bool CMainWnd::Create() {
   LoadSettings();
   FileError log_error;
   if (StartWorkThread(&log_error) < 0 || log_error != FileError::kNone) return false;
-  x11_ = X11Available();
-  if (!x11_) Report(Log(std::string(UiText(kTextNoDisplay, false)) + "\n"));
+  const bool x11 = X11Available();
+  // On a Wayland session the display is XWayland's: native windows are not in it.
+  const QByteArray session = qgetenv("XDG_SESSION_TYPE");
+  if (x11 && (!qgetenv("WAYLAND_DISPLAY").isEmpty() || session == "wayland")) {
+    notice_ = kTextWaylandX11Only;
+  }
+  if (!x11) notice_ = kTextNoDisplay;
+  if (notice_ != 0) Report(Log(std::string(UiText(notice_, false)) + "\n"));
 
   hold_menu_.setTitle(Ui(kTextMenuKeepAwake));
   for (const HoldChoice& choice : HoldChoices()) {
@@ -257,7 +263,7 @@ void CMainWnd::RunSettingsCommand() {
   if (settings_open_ || closed_) return;  // one dialog at a time
   settings_open_ = true;
   SettingsDialog dialog(app_.store(), AutostartEntry(), QString::fromStdString(ExecutablePath()));
-  if (!x11_) dialog.SetNotice(Ui(kTextNoDisplay));
+  if (notice_ != 0) dialog.SetNotice(Ui(notice_));
   dialog_ = &dialog;
   // The event loop goes on meanwhile: ticks, reports, suspend and resume are handled.
   const bool confirmed = dialog.exec() == QDialog::Accepted;

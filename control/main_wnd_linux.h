@@ -98,7 +98,7 @@ class CMainWnd : public QObject, private InhibitPlatform {
   QString why_;                      // the reason of the last activity that kept the machine awake
   bool closed_ = false;
   bool settings_open_ = false;
-  bool x11_ = true;
+  int notice_ = 0;  // what cannot be watched on this display, shown in the settings too
   SettingsDialog* dialog_ = nullptr;  // while it is open
 };
 

@@ -62,6 +62,11 @@ constexpr Text kTexts[] = {
     {kTextMenuClose, "閉じる(&X)", "Exit(&X)"},
     {kTextNoDisplay, "X11 のディスプレイがないため、ウインドウとマウスは監視できません。",
      "There is no X11 display: windows and the mouse cannot be watched."},
+    {kTextWaylandX11Only,
+     "Wayland のセッションでは、X11 (XWayland) "
+     "のウインドウと、その上でのマウスの動きしか監視できません。",
+     "On this Wayland session only X11 (XWayland) windows, and the mouse over them, can be "
+     "watched."},
 };
 
 struct KeyedText {

@@ -27,5 +27,7 @@ constexpr int kTextMenuClose = 0x10002;
 constexpr int kTextNoDisplay = 0x10003;
 // The keep-awake submenu; its items' texts go by their command ids (ID_HOLD_...).
 constexpr int kTextMenuKeepAwake = 0x10004;
+// Said once on a Wayland session, where only the X11 windows of XWayland can be read.
+constexpr int kTextWaylandX11Only = 0x10005;
 
 }  // namespace dozerin

@@ -197,6 +197,11 @@ class DozerinLinux(unittest.TestCase):
         p = self.start("[GENERAL]\nLog=1\n[WINDOW]\n0=*watch me*\n")
         self.wait_line("Event KIND_WINDOW")
         self.stop(p)
+        # On a Wayland session the log says what XWayland's display cannot show.
+        os.remove(self.log)
+        self.stop(self.start("[GENERAL]\nLog=1\n", XDG_SESSION_TYPE="wayland"))
+        self.assertIn("On this Wayland session only X11 (XWayland) windows, and the mouse over "
+                      "them, can be watched.", self.lines())
 
     def test_sleep_and_resume(self):
         p = self.start("[GENERAL]\nLog=1\nMaxMargin=5\nSetMarginOnWakeup=1\n"
