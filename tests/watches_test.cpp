@@ -77,6 +77,7 @@ TEST(WildcardMatch, Table) {
       {kMuDai + " - " + kMemo, "*" + kMemo, true},
       {kA, "?A", false},  // a trail byte is never a character of its own
       {kA + "A", "*A", true},
+      {kA, "*A*", false},  // nor where a skip-ahead search lands
       {"NOTEPAD", "NOTEPAD", true},
       {"UNTITLED - NOTEPAD", "NOTEPAD", false},
       {"UNTITLED - NOTEPAD", "*NOTEPAD", true},
