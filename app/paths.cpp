@@ -52,6 +52,15 @@ SidePaths ChooseUserPaths(const SidePaths& beside, bool ini_beside, bool folder_
   return paths;
 }
 
+std::string_view WithoutDeletedMark(std::string_view link_target) {
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (link_target.size() > kDeleted.size() &&
+      link_target.substr(link_target.size() - kDeleted.size()) == kDeleted) {
+    link_target.remove_suffix(kDeleted.size());
+  }
+  return link_target;
+}
+
 std::string BusName(std::string_view base_name) {
   std::string name = "org.dozerin.Dozerin";
   if (base_name == "dozerin") return name;

@@ -28,6 +28,10 @@ SidePaths ChooseUserPaths(const SidePaths& beside, bool ini_beside, bool folder_
 // Full path of the running executable, however long; empty when it cannot be read.
 std::string ExecutablePath();
 
+// A /proc/<pid>/exe link target without the " (deleted)" the kernel adds once the file has been
+// replaced while it runs ("/usr/bin/vlc (deleted)"): the new file is at the old path.
+std::string_view WithoutDeletedMark(std::string_view link_target);
+
 // The session-bus name of the running instance of the executable with this base name: the one
 // named "dozerin" is org.dozerin.Dozerin, a copy of another name adds that name, made safe for a
 // bus name ("dozerin 2" is org.dozerin.Dozerin.dozerin_2), so a later start reaches its own copy.

@@ -21,14 +21,8 @@ std::string ReadExecutablePath() {
     if (buffer.size() >= (1u << 20)) return {};
     buffer.resize(buffer.size() * 2);
   }
-  // Once a package upgrade has replaced the file, the link reads "/usr/bin/dozerin (deleted)";
-  // the new file is at the old path.
-  constexpr std::string_view kDeleted = " (deleted)";
-  if (buffer.size() > kDeleted.size() &&
-      buffer.compare(buffer.size() - kDeleted.size(), kDeleted.size(), kDeleted) == 0) {
-    buffer.resize(buffer.size() - kDeleted.size());
-  }
-  return buffer;
+  // Once a package upgrade has replaced the file, the path is still the program's.
+  return std::string(WithoutDeletedMark(buffer));
 }
 
 }  // namespace

@@ -114,9 +114,7 @@ void Inhibitors::OwnerChanged(Service s, bool present) {
     if (ServiceOf(id) != s) continue;
     Lock& lock = locks_[id];
     if (lock.held) lock.held->stale = true;
-    lock.failure.clear();  // a new owner is tried at once, and its failure logged
-    lock.failures = 0;
-    lock.retry_at = {};
+    lock.Forgive();
     Apply(id);
   }
 }
@@ -162,8 +160,7 @@ std::optional<Inhibitors::Held> Inhibitors::Take(LockId id) {
     ++lock.failures;
     return std::nullopt;
   }
-  lock.failure.clear();
-  lock.failures = 0;
+  lock.Forgive();
   held.flags = lock.flags;
   held.why = id == kSleepDelay ? QString() : WithoutFigures(why_);
   return held;
@@ -184,9 +181,7 @@ void Inhibitors::Apply(LockId id) {
   if (!lock.wanted) {
     if (lock.held) Release(id, &*lock.held);
     lock.held.reset();
-    lock.failure.clear();
-    lock.failures = 0;
-    lock.retry_at = {};
+    lock.Forgive();
     return;
   }
   const bool current = lock.held && !lock.held->stale && lock.held->flags == lock.flags &&

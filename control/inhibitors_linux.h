@@ -63,6 +63,12 @@ class Inhibitors : public QObject {
     QString failure;  // the last failure, until the lock is taken
     int failures = 0;
     std::chrono::steady_clock::time_point retry_at{};
+    // Forgets the failures: the next take is tried at once, and its failure logged.
+    void Forgive() {
+      failure.clear();
+      failures = 0;
+      retry_at = {};
+    }
   };
 
   static Service ServiceOf(LockId lock);

@@ -115,23 +115,26 @@ bool CMainWnd::Create() {
   return true;
 }
 
+void HoldService::AnswerNow() {
+  // The caller has its answer before the hold changes: a failed log entry's message box would
+  // otherwise hold the reply back until the caller gives up.
+  connection().send(message().createReply());
+  setDelayedReply(true);
+}
+
 void HoldService::KeepAwake(qlonglong seconds) {
   if (seconds < 0 || seconds > kMaxHoldSeconds) {
     sendErrorReply(QDBusError::InvalidArgs,
                    QStringLiteral("seconds must be 0 (no end) to %1").arg(kMaxHoldSeconds));
     return;
   }
-  // The caller has its answer before the hold starts: a failed log entry's message box would
-  // otherwise hold the reply back until the caller gives up.
-  connection().send(message().createReply());
-  setDelayedReply(true);
+  AnswerNow();
   QMetaObject::invokeMethod(
       &wnd_, [wnd = &wnd_, seconds] { wnd->StartHold(seconds); }, Qt::QueuedConnection);
 }
 
 void HoldService::Stop() {
-  connection().send(message().createReply());
-  setDelayedReply(true);
+  AnswerNow();
   QMetaObject::invokeMethod(
       &wnd_, [wnd = &wnd_] { wnd->StopHold(); }, Qt::QueuedConnection);
 }

@@ -38,6 +38,9 @@ class HoldService : public QObject, protected QDBusContext {
   Q_SCRIPTABLE void Stop();
 
  private:
+  // Replies to the call being handled now; the method then acts on a later turn of the loop.
+  void AnswerNow();
+
   CMainWnd& wnd_;
 };
 

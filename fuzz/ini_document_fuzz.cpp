@@ -64,11 +64,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // One line out (with its line end), nothing else touched.
     const std::string_view dropped = Dropped(file, doc.bytes());
     if (doc.bytes().size() + dropped.size() != file.size()) std::abort();
-    // A line end is "\n", "\r\n" or a lone "\r"; where a shifted "\r\n" falls apart, each half
-    // is counted once.
-    std::size_t lf = 0, cr = 0;
-    for (char c : dropped) lf += c == '\n', cr += c == '\r';
-    const std::size_t breaks = std::max(lf, cr);
+    // Line ends: "\n", "\r\n" or a lone "\r" (a shifted "\r\n" may fall apart: halves count once).
+    const auto breaks = std::max(std::count(dropped.begin(), dropped.end(), '\n'),
+                                 std::count(dropped.begin(), dropped.end(), '\r'));
     if (breaks > 1 || (!changed && !dropped.empty()) || (had && !changed)) std::abort();
     return 0;
   }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "app/paths.h"
 #include "monitor/proc_loads.h"
 
 namespace dozerin {
@@ -46,13 +47,8 @@ std::string ProcProcesses::NameOf(const std::string& pid_dir) const {
   char target[4096];
   const ssize_t n = readlink((pid_dir + "/exe").c_str(), target, sizeof target);
   if (n > 0 && static_cast<std::size_t>(n) < sizeof target) {
-    std::string_view exe(target, static_cast<std::size_t>(n));
-    // An executable replaced while it runs reads "/usr/bin/vlc (deleted)".
-    constexpr std::string_view kDeleted = " (deleted)";
-    if (exe.size() > kDeleted.size() && exe.substr(exe.size() - kDeleted.size()) == kDeleted) {
-      exe.remove_suffix(kDeleted.size());
-    }
-    return std::string(BaseName(exe));
+    return std::string(
+        BaseName(WithoutDeletedMark(std::string_view(target, static_cast<std::size_t>(n)))));
   }
   if (const auto cmdline = ReadWholeFile(pid_dir + "/cmdline", 4096)) {
     const std::string_view first(cmdline->c_str());  // up to its NUL

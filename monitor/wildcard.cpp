@@ -12,9 +12,9 @@ inline std::size_t CharAt(std::string_view s, std::size_t pos) {
 }
 
 // The next position from `from` on, at a character boundary of text, where `literal` (a run of
-// the pattern without '*' or '?') begins; npos when there is none. The search skips ahead with
-// the library's substring search. In a double-byte code page a hit may begin on a trail byte:
-// the walk from `from` tells, and the search goes on past it.
+// the pattern without '*' or '?', `from` itself when empty) begins; npos when there is none. The
+// search skips ahead with the library's substring search. In a double-byte code page a hit may
+// begin on a trail byte: the walk from `from` tells, and the search goes on past it.
 std::size_t FindLiteral(std::string_view text, std::size_t from, std::string_view literal) {
   std::size_t walked = from;  // a character boundary
   for (;;) {
@@ -44,14 +44,11 @@ bool WildcardMatch(std::string_view text, std::string_view pattern) {
       if (pc == 1 && pattern[p] == '*') {
         p += 1;
         star = p;
-        star_text = t;
-        // The '*' runs up to the next place where the literal run after it begins; without one
-        // there is no match at all.
+        // The '*' runs up to the next place where the literal run after it (maybe empty) begins;
+        // without one there is no match at all.
         literal = pattern.substr(p, pattern.find_first_of("*?", p) - p);
-        if (!literal.empty()) {
-          star_text = t = FindLiteral(text, t, literal);
-          if (t == std::string_view::npos) return false;
-        }
+        star_text = t = FindLiteral(text, t, literal);
+        if (t == std::string_view::npos) return false;
         continue;
       }
       const std::size_t tc = CharAt(text, t);
@@ -64,11 +61,8 @@ bool WildcardMatch(std::string_view text, std::string_view pattern) {
       }
     }
     if (star == std::string_view::npos) return false;
-    star_text += CharAt(text, star_text);
-    if (!literal.empty()) {
-      star_text = FindLiteral(text, star_text, literal);
-      if (star_text == std::string_view::npos) return false;
-    }
+    star_text = FindLiteral(text, star_text + CharAt(text, star_text), literal);
+    if (star_text == std::string_view::npos) return false;
     t = star_text;
     p = star;
   }

@@ -9,7 +9,6 @@
 #include <new>
 #include <stdexcept>
 #include <string>
-#include <vector>
 
 #include "app/framework_win.h"
 #include "control/vocabulary.h"
@@ -190,12 +189,11 @@ TEST(Exceptions, AreReportedAtTheWindowProcedureAndTheWorkerBoundary) {
     for (int i = 0; i < 500 && FindWindowA("#32770", kTitle) == nullptr; ++i) Sleep(20);
     DWORD_PTR ignored = 0;
     SendMessageTimeoutA(w->hwnd(), WM_APP + 1, 0, 0, SMTO_NORMAL, 5000, &ignored);
-    std::vector<HWND> boxes;
-    for (HWND b = nullptr; (b = FindWindowExA(nullptr, b, "#32770", kTitle)) != nullptr;) {
-      boxes.push_back(b);
+    std::size_t boxes = 0;
+    for (HWND b = nullptr; (b = FindWindowExA(nullptr, b, "#32770", kTitle)) != nullptr; ++boxes) {
+      PostMessageA(b, WM_COMMAND, IDOK, 0);
     }
-    for (HWND b : boxes) PostMessageA(b, WM_COMMAND, IDOK, 0);
-    return boxes.size();
+    return boxes;
   });
   SendMessageA(w->hwnd(), WM_APP + 1, 0, 0);
   EXPECT_EQ(nested.get(), 1u);
