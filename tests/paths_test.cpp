@@ -89,6 +89,7 @@ TEST(Paths, BusNameOfEachCopy) {
       {"dozerin", "org.dozerin.Dozerin"},
       {"dozerin2", "org.dozerin.Dozerin.dozerin2"},
       {"2nd copy-é", "org.dozerin.Dozerin._2nd_copy___"},
+      {"", "org.dozerin.Dozerin._"},  // a file named ".ini" has no base name
   };
   for (const auto& [base, bus] : rows) EXPECT_EQ(BusName(base), bus) << base;
   EXPECT_EQ(BusName(std::string(1000, 'x')).size(), 220u);
