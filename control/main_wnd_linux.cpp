@@ -14,7 +14,9 @@
 #include "control/keep_awake.h"
 #include "control/why_awake.h"
 #include "monitor/activity_worker_linux.h"
+#include "monitor/watch_sources_gnome.h"
 #include "monitor/watch_sources_linux.h"
+#include "monitor/watch_sources_wayland.h"
 #include "res/resource.h"
 #include "res/texts.h"
 #include "settings/settings_dialog_linux.h"
@@ -25,6 +27,31 @@ namespace {
 QString Ui(int id) {
   const std::string_view text = UiText(id, JapaneseLocale());
   return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
+}
+
+// What cannot be watched on this desktop, said once in the log and shown on the Window page; 0
+// when everything can.
+// On GNOME the main thread listens to the shell for the worker.
+int WindowNotice() {
+  const bool x11 = X11Available();
+  switch (ProbeWaylandWindows()) {
+    case WaylandWindows::kListed:
+      return 0;
+    case WaylandWindows::kGnome:
+      ListenToGnomeShell();
+      return GnomeShellWindowsEnabled() ? 0 : kTextGnomeNeedsExtension;
+    case WaylandWindows::kKdeNotGranted:
+      return kTextKdeNeedsEntry;
+    case WaylandWindows::kNone:
+      return kTextNoWindowList;
+    case WaylandWindows::kNoSession:
+      break;
+  }
+  if (!x11) return kTextNoDisplay;
+  // A Wayland session whose compositor did not answer: the display is XWayland's.
+  const bool wayland =
+      !qgetenv("WAYLAND_DISPLAY").isEmpty() || qgetenv("XDG_SESSION_TYPE") == "wayland";
+  return wayland ? kTextWaylandX11Only : 0;
 }
 
 }  // namespace
@@ -54,14 +81,8 @@ void CMainWnd::LoadSettings() {
 bool CMainWnd::Create() {
   LoadSettings();
   FileError log_error;
+  notice_ = WindowNotice();
   if (StartWorkThread(&log_error) < 0 || log_error != FileError::kNone) return false;
-  const bool x11 = X11Available();
-  // On a Wayland session the display is XWayland's: native windows are not in it.
-  const QByteArray session = qgetenv("XDG_SESSION_TYPE");
-  if (x11 && (!qgetenv("WAYLAND_DISPLAY").isEmpty() || session == "wayland")) {
-    notice_ = kTextWaylandX11Only;
-  }
-  if (!x11) notice_ = kTextNoDisplay;
   if (notice_ != 0) Report(Log(std::string(UiText(notice_, false)) + "\n"));
 
   hold_menu_.setTitle(Ui(kTextMenuKeepAwake));
@@ -266,6 +287,8 @@ void CMainWnd::RunSettingsCommand() {
   if (settings_open_ || closed_) return;  // one dialog at a time
   settings_open_ = true;
   SettingsDialog dialog(app_.store(), AutostartEntry(), QString::fromStdString(ExecutablePath()));
+  // The shell extension may have been enabled since the start.
+  if (notice_ == kTextGnomeNeedsExtension && GnomeShellWindowsEnabled()) notice_ = 0;
   if (notice_ != 0) dialog.SetNotice(Ui(notice_));
   dialog_ = &dialog;
   // The event loop goes on meanwhile: ticks, reports, suspend and resume are handled.

@@ -1,11 +1,15 @@
 #include "monitor/activity_worker_linux.h"
 
+#include <array>
 #include <chrono>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 
 #include "monitor/proc_loads.h"
+#include "monitor/watch_sources_gnome.h"
 #include "monitor/watch_sources_linux.h"
+#include "monitor/watch_sources_wayland.h"
 #include "monitor/worker.h"
 #include "settings/settings_store.h"
 
@@ -29,15 +33,39 @@ class LinuxWorkerPlatform : public WorkerPlatform {
   std::string why_;  // of the next report
 };
 
+// The windows of both displays of a Wayland session: the compositor's own, and XWayland's.
+class SessionWindows : public WindowSource {
+ public:
+  std::vector<TopLevelWindow> TopLevelWindows() override {
+    std::vector<TopLevelWindow> windows = x11.TopLevelWindows();
+    for (WindowSource* source : std::array<WindowSource*, 2>{&wayland, &gnome}) {
+      std::vector<TopLevelWindow> more = source->TopLevelWindows();
+      windows.insert(windows.end(), std::make_move_iterator(more.begin()),
+                     std::make_move_iterator(more.end()));
+    }
+    return windows;
+  }
+  X11Desktop x11;
+  WaylandDesktop wayland;
+  GnomeShellWindows gnome;
+};
+
 class LinuxSources : public WatchSources {
  public:
   explicit LinuxSources(const std::string& root)
       : WatchSources(processes_, desktop_), processes_(root) {}
-  bool ReadCursor(std::int32_t* x, std::int32_t* y) override { return desktop_.ReadPointer(x, y); }
+  bool ReadCursor(std::int32_t* x, std::int32_t* y) override {
+    return desktop_.x11.ReadPointer(x, y);
+  }
+  // The compositor sees all input, XWayland's included.
+  std::optional<bool> UserWasActive() override {
+    const std::optional<bool> active = desktop_.wayland.UserWasActive();
+    return active ? active : desktop_.gnome.UserWasActive();
+  }
 
  private:
   ProcProcesses processes_;
-  X11Desktop desktop_;
+  SessionWindows desktop_;
 };
 
 std::string ProcRoot() {

@@ -85,6 +85,13 @@ void Observer::Pass() {
 }
 
 void Observer::CheckMouse() {
+  if (const std::optional<bool> active = sources_.UserWasActive()) {
+    if (*active) {
+      platform_.Explain("mouse");
+      platform_.Post(SET_MARGIN, KIND_MOUSE);
+    }
+    return;
+  }
   std::int32_t x = 0;
   std::int32_t y = 0;
   if (!sources_.ReadCursor(&x, &y)) return;

@@ -34,6 +34,9 @@ class ActivitySources {
  public:
   virtual ~ActivitySources() = default;
   virtual bool ReadCursor(std::int32_t* x, std::int32_t* y) = 0;
+  // Where no pointer position can be read (a Wayland session), whether the user was active since
+  // the previous pass; nothing where the pointer tells.
+  virtual std::optional<bool> UserWasActive() { return std::nullopt; }
   // names and patterns are upper-cased already. On a hit, *matched receives the process's name,
   // *which the position of the pattern that found a window.
   virtual bool WatchedProcessRunning(const std::vector<std::string>& names,

@@ -67,6 +67,24 @@ constexpr Text kTexts[] = {
      "のウインドウと、その上でのマウスの動きしか監視できません。",
      "On this Wayland session only X11 (XWayland) windows, and the mouse over them, can be "
      "watched."},
+    {kTextKdeNeedsEntry,
+     "KDE はウインドウの一覧を、デスクトップエントリのあるインストール済みのプログラムにしか渡しま"
+     "せん。インストールした dozerin を起動してください。それまでは X11 (XWayland) "
+     "のウインドウしか監視できません。",
+     "KDE lists its windows only to an installed program with a desktop entry: start the installed "
+     "dozerin (for example from the application menu). Until then only X11 (XWayland) windows can "
+     "be watched."},
+    {kTextNoWindowList,
+     "このコンポジターはウインドウの一覧を提供しないため、X11 (XWayland) "
+     "のウインドウしか監視できません。",
+     "This compositor offers no window list: only X11 (XWayland) windows can be watched."},
+    {kTextGnomeNeedsExtension,
+     "GNOME のウインドウは Dozerin の GNOME Shell 拡張機能が一覧にしますが、有効になっていません。"
+     "「gnome-extensions enable dozerin@dozerin.org」を実行してください。それまでは X11 "
+     "(XWayland) のウインドウしか監視できません。",
+     "On GNOME, Dozerin's shell extension lists the windows, and it is not enabled: run "
+     "\"gnome-extensions enable dozerin@dozerin.org\". Until then only X11 (XWayland) windows can "
+     "be watched."},
 };
 
 struct KeyedText {

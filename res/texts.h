@@ -29,5 +29,9 @@ constexpr int kTextNoDisplay = 0x10003;
 constexpr int kTextMenuKeepAwake = 0x10004;
 // Said once on a Wayland session, where only the X11 windows of XWayland can be read.
 constexpr int kTextWaylandX11Only = 0x10005;
+// Said once on a Wayland session whose own windows cannot be listed, naming what is missing.
+constexpr int kTextKdeNeedsEntry = 0x10006;
+constexpr int kTextNoWindowList = 0x10007;
+constexpr int kTextGnomeNeedsExtension = 0x10008;
 
 }  // namespace dozerin

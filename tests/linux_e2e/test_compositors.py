@@ -1,0 +1,220 @@
+#!/usr/bin/python3
+"""The native Linux dozerin on real headless Wayland compositors, each with XWayland: sway
+(wlroots), KWin and GNOME Shell with the program's extension. One flow per compositor: a native
+window found by its title holds logind's idle lock, pointer motion counts as activity, the lock
+goes after the margin once the window closes, and an XWayland window is found too."""
+import glob
+import os
+import re
+import runpy
+import shutil
+import subprocess
+import tempfile
+import time
+import unittest
+
+import dbus
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DOZERIN = os.environ["DOZERIN_EXE"]
+FAKE_POINTER = os.environ["FAKE_POINTER"]
+Desktop = runpy.run_path(os.path.join(HERE, "../../tools/mock-desktop.py"))["Desktop"]
+EXTENSION = os.path.join(HERE, "../../res/gnome-shell/dozerin@dozerin.org")
+WINDOW = ("import sys, gi\ngi.require_version('Gtk', '3.0')\nfrom gi.repository import Gtk\n"
+          "w = Gtk.Window(title=sys.argv[1])\nw.show_all()\nGtk.main()\n")
+NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+
+
+def wait_until(condition, timeout=60.0, every=None):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if every is not None:
+            every()
+        if condition():
+            return True
+        time.sleep(0.2 if every is None else 1.5)
+    return condition()
+
+
+def read(path):
+    try:
+        with open(path, encoding="utf-8", errors="replace") as f:
+            return f.read()
+    except FileNotFoundError:
+        return ""
+
+
+class Compositors(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.stand_in = Desktop()  # private buses with logind; its X display is not used
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.stand_in.stop()
+
+    def setUp(self):
+        self.folder = tempfile.mkdtemp(prefix="dozerin-wl-")
+        os.chmod(self.folder, 0o755)
+        self.run_dir = os.path.join(self.folder, "run")
+        os.mkdir(self.run_dir, 0o700)
+        self.own_dir = os.path.join(self.folder, "own")  # the program's, for its instance lock
+        os.mkdir(self.own_dir, 0o700)
+        self.exe = os.path.join(self.folder, "dozerin")
+        shutil.copy(DOZERIN, self.exe)
+        self.pointer = os.path.join(self.folder, "fake_pointer")
+        shutil.copy(FAKE_POINTER, self.pointer)
+        self.children = []
+        self.env = {k: v for k, v in os.environ.items() if k not in ("DISPLAY", "WAYLAND_DISPLAY")}
+        self.env.update(XDG_RUNTIME_DIR=self.run_dir, HOME=self.folder, LANG="C.UTF-8",
+                        XDG_CONFIG_HOME=os.path.join(self.folder, "config"),
+                        XDG_CACHE_HOME=os.path.join(self.folder, "cache"),
+                        XDG_DATA_DIRS=os.path.join(self.folder, "data") + ":/usr/share")
+        # What KWin grants the program and the pointer mover: their desktop entries.
+        apps = os.path.join(self.folder, "data", "applications")
+        os.makedirs(apps)
+        for name, exe, interface in [("org.dozerin.Dozerin", self.exe,
+                                      "org_kde_plasma_window_management"),
+                                     ("fake-pointer", self.pointer, "org_kde_kwin_fake_input")]:
+            with open(os.path.join(apps, name + ".desktop"), "w", encoding="utf-8") as f:
+                f.write(f"[Desktop Entry]\nType=Application\nName={name}\nExec={exe}\n"
+                        f"X-KDE-Wayland-Interfaces={interface}\n")
+        shutil.copytree(EXTENSION, os.path.join(self.folder, "data", "gnome-shell", "extensions",
+                                                "dozerin@dozerin.org"))
+
+    def tearDown(self):
+        for child in reversed(self.children):
+            if child.poll() is None:
+                child.terminate()
+                try:
+                    child.wait(timeout=10)
+                except subprocess.TimeoutExpired:
+                    child.kill()
+                    child.wait()
+        shutil.rmtree(self.folder, ignore_errors=True)
+
+    def spawn(self, args, log=os.devnull, **env):
+        with open(log, "w", encoding="utf-8") as out:
+            p = subprocess.Popen(args, env=dict(self.env, **env), stdout=out,
+                                 stderr=subprocess.STDOUT, start_new_session=True)
+        self.children.append(p)
+        return p
+
+    # Each compositor: started, then (its Wayland socket, XWayland's environment, a pointer mover).
+    def sway(self):
+        os.chown(self.folder, 65534, 65534)
+        os.chown(self.run_dir, 65534, 65534)
+        config = os.path.join(self.folder, "sway.conf")
+        display_file = os.path.join(self.run_dir, "x-display")
+        with open(config, "w", encoding="utf-8") as f:
+            # XWayland runs as the compositor's user: it lets root's clients in.
+            f.write(f"xwayland enable\nexec sh -c 'xhost +si:localuser:root && "
+                    f"echo $DISPLAY > {display_file}'\n")
+        self.spawn(NOBODY + ["sway", "-c", config], os.path.join(self.folder, "compositor.log"),
+                   WLR_BACKENDS="headless", WLR_LIBINPUT_NO_DEVICES="1", WLR_RENDERER="pixman")
+        self.assertTrue(wait_until(lambda: read(display_file).strip()), "sway did not start")
+        swaysock = glob.glob(os.path.join(self.run_dir, "sway-ipc.*.sock"))[0]
+        return (self.socket(), dict(DISPLAY=read(display_file).strip()),
+                lambda: subprocess.run(["swaymsg", "-s", swaysock, "seat", "-", "cursor", "move",
+                                        "30", "30"], capture_output=True, check=False))
+
+    def kwin(self):
+        kwin = os.path.join(self.folder, "kwin_wayland")
+        shutil.copy("/usr/bin/kwin_wayland", kwin)  # without the file capability it carries
+        display_file = os.path.join(self.run_dir, "x-display")
+        started = os.path.join(self.folder, "started")  # run by KWin once XWayland is up
+        with open(started, "w", encoding="utf-8") as f:
+            f.write(f"#!/bin/sh\necho $DISPLAY > {display_file}\nexec sleep 1d\n")
+        os.chmod(started, 0o755)
+        self.spawn([kwin, "--virtual", "--xwayland", "--socket", "wayland-k", "--width", "1024",
+                    "--height", "768", started], os.path.join(self.folder, "compositor.log"),
+                   QT_QPA_PLATFORM="offscreen")
+        self.assertTrue(wait_until(lambda: read(display_file).strip()), "kwin did not start")
+        socket = self.socket()
+        return (socket, dict(DISPLAY=read(display_file).strip()),
+                lambda: subprocess.run([self.pointer], env=dict(self.env, WAYLAND_DISPLAY=socket),
+                                       check=False))
+
+    def gnome(self):
+        # The extension enabled in settings kept in a key file: the private bus has no dconf.
+        settings = os.path.join(self.folder, "config", "glib-2.0", "settings")
+        os.makedirs(settings)
+        with open(os.path.join(settings, "keyfile"), "w", encoding="utf-8") as f:
+            f.write("[org/gnome/shell]\nenabled-extensions=['dozerin@dozerin.org']\n")
+        log = os.path.join(self.folder, "compositor.log")
+        self.spawn(["gnome-shell", "--headless", "--wayland", "--wayland-display", "wayland-g",
+                    "--virtual-monitor", "1024x768"], log, GSETTINGS_BACKEND="keyfile")
+        found = []
+        self.assertTrue(wait_until(lambda: found.extend(
+            re.findall(r"Using public X11 display (:\d+)", read(log))) or found),
+            "gnome-shell did not start")
+        bus = dbus.SessionBus()
+        self.assertTrue(wait_until(lambda: bus.name_has_owner("org.dozerin.Dozerin.Shell")),
+                        "the extension did not start")
+
+        def move():
+            name = "org.gnome.Mutter.RemoteDesktop"
+            path = dbus.Interface(bus.get_object(name, "/org/gnome/Mutter/RemoteDesktop"),
+                                  name).CreateSession()
+            session = dbus.Interface(bus.get_object(name, path), name + ".Session")
+            session.Start()
+            session.NotifyPointerMotionRelative(30.0, 30.0)
+            session.Stop()
+        # Mutter's XWayland lets in the clients that have its key.
+        auth = glob.glob(os.path.join(self.run_dir, ".mutter-Xwaylandauth.*"))
+        return self.socket(), dict(DISPLAY=found[0], XAUTHORITY=auth[0] if auth else ""), move
+
+    def socket(self):
+        self.assertTrue(wait_until(lambda: [s for s in glob.glob(self.run_dir + "/wayland-*")
+                                            if not s.endswith(".lock")]))
+        return [s for s in glob.glob(self.run_dir + "/wayland-*") if not s.endswith(".lock")][0]
+
+    def window(self, title, **env):
+        return self.spawn(["/usr/bin/python3", "-c", WINDOW, title], **env)
+
+    def reasons(self):
+        manager = dbus.Interface(self.stand_in.logind_obj, "org.freedesktop.login1.Manager")
+        return [str(i[2]) for i in manager.ListInhibitors()
+                if str(i[1]) == "Dozerin" and str(i[0]) == "idle"]
+
+    def lines(self):
+        return [line.split(" - ", 1)[1].rstrip("\n")
+                for line in read(os.path.join(self.folder, "dozerin.log")).splitlines(True)
+                if " - " in line]
+
+    def flow(self, compositor):
+        socket, x_env, move_pointer = compositor()  # x_env: XWayland's DISPLAY and its key
+        native = self.window("native watch me", WAYLAND_DISPLAY=socket, GDK_BACKEND="wayland")
+        with open(os.path.join(self.folder, "dozerin.ini"), "w", encoding="utf-8") as f:
+            f.write("[GENERAL]\nLog=1\nMouseCap=1\nMaxMargin=2\n"
+                    "[WINDOW]\n0=*native watch me*\n1=*x11 watch me*\n")
+        dozerin = self.spawn([self.exe], os.path.join(self.folder, "dozerin.out"),
+                             WAYLAND_DISPLAY=socket, QT_QPA_PLATFORM="offscreen", **x_env,
+                             XDG_RUNTIME_DIR=self.own_dir)
+        self.assertTrue(wait_until(lambda: "window *native watch me*" in " ".join(self.reasons())),
+                        f"{self.lines()[-5:]} {self.reasons()}")
+        self.assertIn("Event KIND_WINDOW", self.lines())
+        # Pointer motion after a second without input, while the program's locks are held.
+        self.assertTrue(wait_until(lambda: "Event KIND_MOUSE" in self.lines(), every=move_pointer),
+                        self.lines()[-5:])
+        native.terminate()
+        self.assertTrue(wait_until(lambda: self.reasons() == []), self.reasons())
+        self.window("x11 watch me", GDK_BACKEND="x11", **x_env)
+        self.assertTrue(wait_until(lambda: "window *x11 watch me*" in " ".join(self.reasons())),
+                        f"{self.lines()[-5:]} {self.reasons()}")
+        self.assertFalse([line for line in self.lines() if "only X11" in line])
+        dozerin.terminate()
+        self.assertEqual(dozerin.wait(timeout=15), 0)
+
+    def test_sway(self):
+        self.flow(self.sway)
+
+    def test_kwin(self):
+        self.flow(self.kwin)
+
+    def test_gnome_shell(self):
+        self.flow(self.gnome)
+
+
+if __name__ == "__main__":
+    unittest.main(verbosity=2)
