@@ -282,8 +282,10 @@ struct WaylandDesktop::Connection {
 
   // Reads and handles what the compositor has sent, without waiting.
   void Drain() {
-    if (display == nullptr) return;
-    while (wl_display_prepare_read(display) != 0) wl_display_dispatch_pending(display);
+    if (broken()) return;
+    while (wl_display_prepare_read(display) != 0) {
+      if (wl_display_dispatch_pending(display) < 0) return;  // the connection is lost
+    }
     wl_display_flush(display);
     pollfd p{wl_display_get_fd(display), POLLIN, 0};
     if (poll(&p, 1, 0) > 0 && (p.revents & POLLIN) != 0) {
