@@ -106,14 +106,13 @@ bool CMainWnd::Create() {
   connect(settings, &QAction::triggered, this, [this] { RunSettingsCommand(); });
   menu_.addSeparator();
   connect(menu_.addAction(Ui(kTextMenuClose)), &QAction::triggered, this, [this] { Close(); });
-  tray_.setContextMenu(&menu_);
-  tray_.setIcon(icons_[machine_.displayed_state()]);
+  // Without a tray host the program runs on, log only; the icon shows when a host appears. A
+  // StatusNotifierItem has no double click: its plain click opens the settings.
+  notifier_ = std::make_unique<StatusNotifierItem>(
+      menu_, [this] { RunSettingsCommand(); }, [this](bool watcher) { ShowXEmbedIcon(!watcher); });
+  notifier_->SetIcon(icons_[machine_.displayed_state()]);
+  ShowXEmbedIcon(!StatusNotifierItem::WatcherPresent());
   UpdateTooltip();
-  connect(&tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason r) {
-    if (r == QSystemTrayIcon::DoubleClick) RunSettingsCommand();
-  });
-  // Without a tray host the program runs on, log only; the icon shows when a host appears.
-  tray_.show();
 
   // Suspend and resume come from logind; a "delay" lock gives time for the suspend steps.
   QDBusConnection::systemBus().connect(
@@ -236,7 +235,8 @@ void CMainWnd::Close() {
     QDBusConnection::sessionBus().unregisterObject(QString::fromLatin1(kBusPath));
     on_bus_ = false;
   }
-  tray_.hide();
+  notifier_.reset();
+  if (tray_) tray_->hide();
   QCoreApplication::exit(0);
 }
 
@@ -260,7 +260,25 @@ void CMainWnd::UpdateTooltip() {
                      UiText(IDS_HOLD_MINUTES_LEFT, japanese), UiText(IDS_HOLD_NO_END, japanese)));
   const QString trouble = inhibitors_.Trouble();
   if (!trouble.isEmpty()) tip += QStringLiteral("\ncould not keep awake: ") + trouble;
-  if (tray_.toolTip() != tip) tray_.setToolTip(tip);
+  if (tooltip_ == tip) return;
+  tooltip_ = tip;
+  if (tray_) tray_->setToolTip(tip);
+  if (notifier_) notifier_->SetToolTip(tip);
+}
+
+void CMainWnd::ShowXEmbedIcon(bool show) {
+  if (closed_) return;
+  if (show && !tray_) {
+    tray_ = std::make_unique<QSystemTrayIcon>();
+    tray_->setContextMenu(&menu_);
+    tray_->setIcon(icons_[machine_.displayed_state()]);
+    tray_->setToolTip(tooltip_);
+    connect(tray_.get(), &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason r) {
+              if (r == QSystemTrayIcon::DoubleClick) RunSettingsCommand();
+            });
+  }
+  if (tray_) tray_->setVisible(show);
 }
 
 void CMainWnd::OnActivityEvent(std::uint32_t requests, std::uint32_t kinds, const QString& why) {
@@ -328,7 +346,8 @@ void CMainWnd::WakeWorker() {
 }
 
 void CMainWnd::ShowState(InhibitState state) {
-  tray_.setIcon(icons_[state]);
+  if (tray_) tray_->setIcon(icons_[state]);
+  if (notifier_) notifier_->SetIcon(icons_[state]);
 }
 
 bool CMainWnd::LoggingOn() const {

@@ -9,10 +9,12 @@
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "control/inhibit_state_machine.h"
 #include "control/inhibitors_linux.h"
+#include "control/status_notifier_linux.h"
 #include "monitor/worker_thread_linux.h"
 
 namespace dozerin {
@@ -69,6 +71,8 @@ class CMainWnd : public QObject, private InhibitPlatform {
  private:
   void OnTick();
   void UpdateTooltip();
+  // Shows Qt's icon while no StatusNotifierWatcher is on the bus, and hides it while one is.
+  void ShowXEmbedIcon(bool show);
   // Checks the running hold's item and enables the stop, as the menu opens.
   void ShowHoldInMenu();
   void OnActivityEvent(std::uint32_t requests, std::uint32_t kinds, const QString& why);
@@ -95,7 +99,11 @@ class CMainWnd : public QObject, private InhibitPlatform {
   QAction* hold_stop_ = nullptr;
   HoldService hold_service_{*this};
   bool on_bus_ = false;
-  QSystemTrayIcon tray_;
+  // The icon: a StatusNotifierItem whenever a watcher is on the bus, else Qt's XEmbed icon, made
+  // only then (Qt decides once, when its first icon is made, which kind it shows).
+  std::unique_ptr<StatusNotifierItem> notifier_;
+  std::unique_ptr<QSystemTrayIcon> tray_;
+  QString tooltip_;
   bool in_tick_ = false;
   std::uint32_t tick_requests_ = 0;  // what the current tick asked for
   QString why_;                      // the reason of the last activity that kept the machine awake
