@@ -23,6 +23,7 @@
 #include "app/main_app.h"
 #include "app/text.h"
 #include "control/main_wnd_linux.h"
+#include "monitor/watch_sources_linux.h"
 #include "res/resource.h"
 #include "res/texts.h"
 
@@ -55,23 +56,30 @@ std::string Said(int id, std::string_view value = {}) {
   return text::FillIn(UiText(id, JapaneseLocale()), value);
 }
 
-// Hands a hold or its stop to the running instance on the session bus; false when it did not
-// take it.
-bool HandOver(const KeepAwakeRequest& request, const std::string& base_name) {
-  const bool stop = request.kind == KeepAwakeRequest::Kind::kStop;
-  QDBusMessage call = QDBusMessage::createMethodCall(
-      QString::fromStdString(BusName(base_name)), QString::fromLatin1(kBusPath),
-      QString::fromLatin1(kBusInterface),
-      stop ? QStringLiteral("Stop") : QStringLiteral("KeepAwake"));
-  if (!stop) call << static_cast<qlonglong>(request.seconds);
+// Calls a method of the running instance on the session bus; its reply, or the error when it did
+// not take the call.
+QDBusMessage CallRunning(const std::string& base_name, const QString& method,
+                         const QVariantList& arguments = {}) {
+  QDBusMessage call = QDBusMessage::createMethodCall(QString::fromStdString(BusName(base_name)),
+                                                     QString::fromLatin1(kBusPath),
+                                                     QString::fromLatin1(kBusInterface), method);
+  call.setArguments(arguments);
   // The running instance may still be starting: its name comes a moment after its lock.
+  QDBusMessage reply;
   for (int attempt = 0; attempt < 50; ++attempt) {
-    const QDBusMessage reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 10000);
-    if (reply.type() == QDBusMessage::ReplyMessage) return true;
+    reply = QDBusConnection::sessionBus().call(call, QDBus::Block, 10000);
     if (reply.errorName() != QStringLiteral("org.freedesktop.DBus.Error.ServiceUnknown")) break;
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
   }
-  return false;
+  return reply;
+}
+
+// Hands a hold or its stop to the running instance; false when it did not take it.
+bool HandOver(const KeepAwakeRequest& request, const std::string& base_name) {
+  const bool stop = request.kind == KeepAwakeRequest::Kind::kStop;
+  return CallRunning(base_name, stop ? QStringLiteral("Stop") : QStringLiteral("KeepAwake"),
+                     stop ? QVariantList{} : QVariantList{static_cast<qlonglong>(request.seconds)})
+             .type() == QDBusMessage::ReplyMessage;
 }
 
 }  // namespace
@@ -113,12 +121,27 @@ bool CMainApp::InitInstance() {
                  paths_.base_name.c_str(), tried.c_str());
   }
   if (lock == InstanceLock::Outcome::kRunning) {
-    // Another start: silent, unless it brings a hold or a stop for the running instance.
+    // Another start: silent, unless it brings a hold or a stop, asks for the settings or asks how
+    // things stand.
     if (keep_awake_.kind != KeepAwakeRequest::Kind::kNone &&
         !HandOver(keep_awake_, paths_.base_name)) {
       std::fprintf(stderr, "%s\n", Said(IDS_KEEP_AWAKE_NOT_TAKEN).c_str());
       start_exit_code_ = 1;
     }
+    if (keep_awake_.open_settings) CallRunning(paths_.base_name, QStringLiteral("Settings"));
+    if (keep_awake_.ask_status) {
+      const QDBusMessage reply = CallRunning(paths_.base_name, QStringLiteral("Status"));
+      const bool answered =
+          reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty();
+      std::printf("%s\n", answered ? reply.arguments().at(0).toString().toUtf8().constData()
+                                   : Said(kTextNotRunning).c_str());
+      start_exit_code_ = answered ? start_exit_code_ : 1;
+    }
+    return false;
+  }
+  if (keep_awake_.ask_status) {
+    std::printf("%s\n", Said(kTextNotRunning).c_str());
+    start_exit_code_ = 1;
     return false;
   }
   // A stop with no instance running: there is no hold to stop.
@@ -130,6 +153,7 @@ bool CMainApp::InitInstance() {
   if (keep_awake_.kind == KeepAwakeRequest::Kind::kStart) {
     platform_->wnd->StartHold(keep_awake_.seconds);
   }
+  if (keep_awake_.open_settings) platform_->wnd->OpenSettings();
 
   // SIGTERM and SIGINT reach the event loop through a pipe and end the program cleanly.
   if (pipe2(g_signal_pipe, O_CLOEXEC | O_NONBLOCK) == 0) {
@@ -201,11 +225,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", dozerin::Said(IDS_KEEP_AWAKE_BAD_VALUE, request.value).c_str());
     return 2;
   }
-  // With no display at all (a server, a session without X11 or Wayland) the program still runs,
-  // log only, on Qt's display-less platform.
-  if (std::getenv("DISPLAY") == nullptr && std::getenv("WAYLAND_DISPLAY") == nullptr &&
-      std::getenv("QT_QPA_PLATFORM") == nullptr) {
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  // Wayland first, then an X server that answers, and with neither (a server, a session without
+  // a display, a Wayland session without Qt's Wayland plugin) the program still runs, log only,
+  // on Qt's display-less platform: Qt takes the first of the list that it can start.
+  if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
+    std::string platforms;
+    if (std::getenv("WAYLAND_DISPLAY") != nullptr) platforms += "wayland;";
+    if (std::getenv("DISPLAY") != nullptr && dozerin::X11Available()) platforms += "xcb;";
+    setenv("QT_QPA_PLATFORM", (platforms + "offscreen").c_str(), 1);
   }
   QApplication qt(argc, argv);
   QApplication::setQuitOnLastWindowClosed(false);  // message boxes come and go; the icon stays

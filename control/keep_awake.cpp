@@ -43,6 +43,8 @@ KeepAwakeRequest ParseKeepAwake(const std::vector<std::string>& args) {
   KeepAwakeRequest request;
   for (std::size_t i = 0; i < args.size(); ++i) {
     const std::string_view arg = args[i];
+    request.open_settings = request.open_settings || arg == "--settings";
+    request.ask_status = request.ask_status || arg == "--status";
     if (arg.substr(0, kOption.size()) != kOption) continue;
     std::string_view rest = arg.substr(kOption.size());
     bool has_value = false;
@@ -93,6 +95,15 @@ std::string ProgramTooltip(const InhibitStateMachine& machine, std::string_view 
            HoldLine(minutes_left, no_end, machine.hold_length(), machine.HoldSecondsLeft());
   }
   return Tooltip(title, machine.displayed_state(), machine.margin_countdown(), reason);
+}
+
+std::string StatusLine(std::string_view tooltip) {
+  const std::size_t title_end = tooltip.find('\n');
+  std::string line(title_end == std::string_view::npos ? "" : tooltip.substr(title_end + 1));
+  for (std::size_t at = line.find('\n'); at != std::string::npos; at = line.find('\n', at)) {
+    line.replace(at, 1, "; ");
+  }
+  return line;
 }
 
 }  // namespace dozerin

@@ -14,14 +14,17 @@ class InhibitStateMachine;
 struct KeepAwakeRequest {
   enum class Kind { kNone, kStart, kStop, kBad };
   Kind kind = Kind::kNone;
-  std::int64_t seconds = 0;  // of a start; 0 for a hold without an end
-  std::string value;         // as written, for the message about a bad one
+  std::int64_t seconds = 0;    // of a start; 0 for a hold without an end
+  std::string value;           // as written, for the message about a bad one
+  bool open_settings = false;  // --settings: the settings dialog, of the running instance if any
+  bool ask_status = false;     // --status: the running instance's state and why, then the end
 };
 
 // The last --keep-awake among the arguments (the program's name left out): "--keep-awake" alone
 // (or followed by a value of its own: "--keep-awake 2h") starts a hold without an end,
 // "--keep-awake=90m" (also "2h", "45s") one of that length, "=0" or "=off" stops a hold. A value
-// that is no such length, or longer than a year and a day, is bad.
+// that is no such length, or longer than a year and a day, is bad. "--settings" and "--status" may
+// come with it.
 KeepAwakeRequest ParseKeepAwake(const std::vector<std::string>& args);
 
 // The reason a hold gives, in the log's language, like "process vlc" for a watched program.
@@ -44,5 +47,8 @@ std::string HoldLine(std::string_view minutes_left, std::string_view no_end, std
 std::string ProgramTooltip(const InhibitStateMachine& machine, std::string_view title,
                            std::string_view reason, std::string_view minutes_left,
                            std::string_view no_end);
+
+// What --status prints: the tooltip without its title, its lines joined by "; ".
+std::string StatusLine(std::string_view tooltip);
 
 }  // namespace dozerin

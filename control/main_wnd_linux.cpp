@@ -3,6 +3,7 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -84,6 +85,8 @@ bool CMainWnd::Create() {
   notice_ = WindowNotice();
   if (StartWorkThread(&log_error) < 0 || log_error != FileError::kNone) return false;
   if (notice_ != 0) Report(Log(std::string(UiText(notice_, false)) + "\n"));
+  const bool nothing_to_show = QGuiApplication::platformName() == QStringLiteral("offscreen");
+  if (nothing_to_show) Report(Log(std::string(UiText(kTextNothingToShow, false)) + "\n"));
 
   hold_menu_.setTitle(Ui(kTextMenuKeepAwake));
   for (const HoldChoice& choice : HoldChoices()) {
@@ -113,6 +116,17 @@ bool CMainWnd::Create() {
   notifier_->SetIcon(icons_[machine_.displayed_state()]);
   ShowXEmbedIcon(!StatusNotifierItem::WatcherPresent());
   UpdateTooltip();
+  // With no tray host at all, one notification says how to reach the program.
+  if (!nothing_to_show && !StatusNotifierItem::WatcherPresent() &&
+      !QSystemTrayIcon::isSystemTrayAvailable()) {
+    QDBusMessage note = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.Notifications"),
+        QStringLiteral("/org/freedesktop/Notifications"),
+        QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
+    note << Ui(IDS_APP_TITLE) << 0u << QStringLiteral("dozerin") << Ui(kTextNoTrayTitle)
+         << Ui(kTextNoTrayBody) << QStringList() << QVariantMap() << -1;
+    QDBusConnection::sessionBus().asyncCall(note);
+  }
 
   // Suspend and resume come from logind; a "delay" lock gives time for the suspend steps.
   QDBusConnection::systemBus().connect(
@@ -157,6 +171,24 @@ void HoldService::Stop() {
   AnswerNow();
   QMetaObject::invokeMethod(
       &wnd_, [wnd = &wnd_] { wnd->StopHold(); }, Qt::QueuedConnection);
+}
+
+void HoldService::Settings() {
+  AnswerNow();
+  wnd_.OpenSettings();
+}
+
+QString HoldService::Status() {
+  return wnd_.StatusText();
+}
+
+void CMainWnd::OpenSettings() {
+  QMetaObject::invokeMethod(
+      this, [this] { RunSettingsCommand(); }, Qt::QueuedConnection);
+}
+
+QString CMainWnd::StatusText() const {
+  return QString::fromStdString(StatusLine(tooltip_.toStdString()));
 }
 
 void CMainWnd::StartHold(std::int64_t seconds) {

@@ -27,7 +27,8 @@ class SettingsDialog;
 inline constexpr char kBusPath[] = "/org/dozerin/Dozerin";
 inline constexpr char kBusInterface[] = "org.dozerin.Dozerin";
 
-// The running instance's methods on the session bus: KeepAwake(seconds), 0 for no end, and Stop().
+// The running instance's methods on the session bus: KeepAwake(seconds), 0 for no end, Stop(),
+// Settings() that opens the settings dialog, and Status() that tells the state and why.
 class HoldService : public QObject, protected QDBusContext {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.dozerin.Dozerin")
@@ -38,6 +39,8 @@ class HoldService : public QObject, protected QDBusContext {
  public slots:
   Q_SCRIPTABLE void KeepAwake(qlonglong seconds);
   Q_SCRIPTABLE void Stop();
+  Q_SCRIPTABLE void Settings();
+  Q_SCRIPTABLE QString Status();
 
  private:
   // Replies to the call being handled now; the method then acts on a later turn of the loop.
@@ -64,6 +67,10 @@ class CMainWnd : public QObject, private InhibitPlatform {
   // A hold by hand of `seconds` (0: until stopped), and its stop; a failed log entry is shown.
   void StartHold(std::int64_t seconds);
   void StopHold();
+  // Opens the settings dialog on a later turn of the event loop (one at a time).
+  void OpenSettings();
+  // The state and why, as --status prints it: "busy: process vlc".
+  QString StatusText() const;
 
  public slots:
   void OnPrepareForSleep(bool start);

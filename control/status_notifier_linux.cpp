@@ -7,6 +7,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
+#include <QDBusPendingCall>
 #include <QDBusMetaType>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>

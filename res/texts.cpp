@@ -85,6 +85,16 @@ constexpr Text kTexts[] = {
      "On GNOME, Dozerin's shell extension lists the windows, and it is not enabled: run "
      "\"gnome-extensions enable dozerin@dozerin.org\". Until then only X11 (XWayland) windows can "
      "be watched."},
+    {kTextNotRunning, "Dozerin は起動していません。", "Dozerin is not running."},
+    {kTextNoTrayTitle, "Dozerin は動作しています", "Dozerin is running"},
+    {kTextNoTrayBody,
+     "アイコンを表示するトレイがありません。設定は「dozerin --settings」で開き、"
+     "スリープさせない理由は「dozerin --status」で確認できます。",
+     "There is no tray to show its icon in. Open the settings with \"dozerin --settings\", and see "
+     "why the computer is kept awake with \"dozerin --status\"."},
+    {kTextNothingToShow,
+     "アイコンや設定を表示するディスプレイがありません。ログのみで動作を続けます。",
+     "There is no display to show the icon or the settings on: running on, log only."},
 };
 
 struct KeyedText {

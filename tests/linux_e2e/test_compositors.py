@@ -206,6 +206,85 @@ class Compositors(unittest.TestCase):
         dozerin.terminate()
         self.assertEqual(dozerin.wait(timeout=15), 0)
 
+    def sway_tree(self):
+        sock = glob.glob(os.path.join(self.run_dir, "sway-ipc.*.sock"))[0]
+        return subprocess.run(["swaymsg", "-s", sock, "-t", "get_tree"], capture_output=True,
+                              text=True, check=False).stdout
+
+    def items(self):
+        try:
+            watcher = dbus.SessionBus().get_object("org.kde.StatusNotifierWatcher",
+                                                   "/StatusNotifierWatcher")
+            return [str(i) for i in watcher.Get("org.kde.StatusNotifierWatcher",
+                                                "RegisteredStatusNotifierItems",
+                                                dbus_interface=dbus.PROPERTIES_IFACE)]
+        except dbus.DBusException:
+            return []
+
+    def test_tray_and_face_on_sway(self):
+        """waybar's tray started after the program and restarted; its click, its menu, --status and
+        --settings; starts with no usable display."""
+        socket, x_env, _ = self.sway()
+        env = dict(WAYLAND_DISPLAY=socket, XDG_RUNTIME_DIR=self.own_dir, **x_env)
+        with open(os.path.join(self.folder, "dozerin.ini"), "w", encoding="utf-8") as f:
+            f.write("[GENERAL]\nLog=1\n")
+        cli = lambda *args: subprocess.run([self.exe, *args], env=dict(self.env, **env),
+                                           capture_output=True, text=True, timeout=60)
+        self.assertEqual((cli("--status").returncode, cli("--status").stdout),
+                         (1, "Dozerin is not running.\n"))
+        dozerin = self.spawn([self.exe], **env)
+        self.assertTrue(wait_until(lambda: "Start WorkThread!!" in self.lines()))
+        config = os.path.join(self.folder, "waybar.json")
+        with open(config, "w", encoding="utf-8") as f:
+            f.write('{"modules-right": ["tray"]}')
+        for _ in range(2):  # a host that starts after the program, then the same host restarted
+            waybar = self.spawn(["waybar", "-c", config], **env)
+            self.assertTrue(wait_until(lambda: len(self.items()) == 1), "no item")
+            waybar.terminate()
+            waybar.wait()
+        self.spawn(["waybar", "-c", config], **env)
+        self.assertTrue(wait_until(lambda: len(self.items()) == 1), "no item")
+        name, path = self.items()[0].split("/", 1)
+        item = dbus.SessionBus().get_object(name, "/" + path)
+        item.Activate(0, 0, dbus_interface="org.kde.StatusNotifierItem")
+        self.assertTrue(wait_until(lambda: '"name": "Dozerin"' in self.sway_tree()), "no dialog")
+        menu = dbus.Interface(dbus.SessionBus().get_object(name, str(item.Get(
+            "org.kde.StatusNotifierItem", "Menu", dbus_interface=dbus.PROPERTIES_IFACE))),
+            "com.canonical.dbusmenu")
+        _, layout = menu.GetLayout(0, -1, [])
+        hour = next(c[0] for sub in layout[2] for c in sub[2] if c[1].get("label") == "1 hour")
+        menu.Event(hour, "clicked", dbus.Int32(0, variant_level=1), 0)
+        self.assertTrue(wait_until(lambda: "kept awake by hand" in " ".join(self.reasons())))
+        status = cli("--status")
+        self.assertEqual(status.returncode, 0)
+        self.assertTrue(status.stdout.startswith("busy: kept awake by hand"), status.stdout)
+        self.assertEqual(cli("--settings").returncode, 0)
+        dozerin.terminate()
+        self.assertEqual(dozerin.wait(timeout=15), 0)
+        # --settings with none running starts the program with its settings open.
+        starting = self.spawn([self.exe, "--settings"], **env)
+        self.assertTrue(wait_until(lambda: self.lines().count("Start WorkThread!!") == 2))
+        self.assertTrue(wait_until(lambda: '"name": "Dozerin"' in self.sway_tree()), "no dialog")
+        starting.terminate()
+        self.assertEqual(starting.wait(timeout=15), 0)
+        # Nothing to show on: Qt's Wayland plugin hidden on a Wayland-only session, or an X
+        # display that is not there. Each runs on, log only.
+        plugins = os.path.join(self.folder, "plugins", "platforms")
+        os.makedirs(plugins)
+        for plugin in glob.glob("/usr/lib/*/qt6/plugins/platforms/libq*.so"):
+            if "wayland" not in plugin:
+                os.symlink(plugin, os.path.join(plugins, os.path.basename(plugin)))
+        with open(os.path.join(self.folder, "qt.conf"), "w", encoding="utf-8") as f:
+            f.write(f"[Paths]\nPlugins={os.path.dirname(plugins)}\n")
+        for case in [dict(WAYLAND_DISPLAY=socket, XDG_RUNTIME_DIR=self.own_dir),
+                     dict(DISPLAY=":97", XDG_RUNTIME_DIR=self.own_dir)]:
+            said = "There is no display to show the icon or the settings on: running on, log only."
+            count = self.lines().count(said) + 1
+            alive = self.spawn([self.exe], **case)
+            self.assertTrue(wait_until(lambda: self.lines().count(said) == count), case)
+            alive.terminate()
+            self.assertEqual(alive.wait(timeout=15), 0, case)
+
     def test_sway(self):
         self.flow(self.sway)
 
