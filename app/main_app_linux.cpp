@@ -134,13 +134,13 @@ bool CMainApp::InitInstance() {
       const bool answered =
           reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty();
       std::printf("%s\n", answered ? reply.arguments().at(0).toString().toUtf8().constData()
-                                   : Said(kTextNotRunning).c_str());
+                                   : Said(IDS_NOT_RUNNING).c_str());
       start_exit_code_ = answered ? start_exit_code_ : 1;
     }
     return false;
   }
   if (keep_awake_.ask_status) {
-    std::printf("%s\n", Said(kTextNotRunning).c_str());
+    std::printf("%s\n", Said(IDS_NOT_RUNNING).c_str());
     start_exit_code_ = 1;
     return false;
   }

@@ -60,8 +60,9 @@ HWND RunningInstanceWindow(const std::string& base_name) {
   return unknown;
 }
 
-// Hands a hold or its stop to the running instance; false when it did not take it.
-bool HandOver(const KeepAwakeRequest& request, const std::string& base_name) {
+// Sends a request to the running instance; false when it did not take it.
+bool SendRunning(const std::string& base_name, std::uintptr_t request, const void* data,
+                 DWORD size) {
   // The running instance may still be starting: its window comes a moment after its mutex.
   HWND target = nullptr;
   for (int attempt = 0; attempt < 50 && target == nullptr; ++attempt) {
@@ -69,19 +70,70 @@ bool HandOver(const KeepAwakeRequest& request, const std::string& base_name) {
     target = RunningInstanceWindow(base_name);
   }
   if (target == nullptr) return false;
-  std::int64_t seconds = request.seconds;
-  COPYDATASTRUCT data = {};
-  if (request.kind == KeepAwakeRequest::Kind::kStop) {
-    data.dwData = kCopyDataStopHold;
-  } else {
-    data.dwData = kCopyDataHold;
-    data.cbData = sizeof seconds;
-    data.lpData = &seconds;
-  }
+  COPYDATASTRUCT copy = {request, size, const_cast<void*>(data)};
   DWORD_PTR taken = FALSE;
-  return SendMessageTimeoutA(target, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data),
+  return SendMessageTimeoutA(target, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy),
                              SMTO_ABORTIFHUNG, 10000, &taken) != 0 &&
          taken == TRUE;
+}
+
+// Hands a hold or its stop to the running instance; false when it did not take it.
+bool HandOver(const KeepAwakeRequest& request, const std::string& base_name) {
+  const std::int64_t seconds = request.seconds;
+  return request.kind == KeepAwakeRequest::Kind::kStop
+             ? SendRunning(base_name, kCopyDataStopHold, nullptr, 0)
+             : SendRunning(base_name, kCopyDataHold, &seconds, sizeof seconds);
+}
+
+// The running instance's answer to --status, which comes to a window of this process while the
+// request waits; empty when none came.
+std::string g_status;
+
+LRESULT CALLBACK StatusAnswer(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
+  if (message == WM_COPYDATA && copy != nullptr && copy->dwData == kCopyDataStatusReply &&
+      copy->lpData != nullptr && copy->cbData <= 4096) {
+    g_status.assign(static_cast<const char*>(copy->lpData), copy->cbData);
+    return TRUE;
+  }
+  return DefWindowProcA(hwnd, message, wparam, lparam);
+}
+
+std::string AskStatus(const std::string& base_name) {
+  WNDCLASSA kind = {};
+  kind.lpfnWndProc = StatusAnswer;
+  kind.hInstance = GetModuleHandleA(nullptr);
+  kind.lpszClassName = "DozerinStatusAnswer";
+  RegisterClassA(&kind);
+  HWND answer = CreateWindowExA(0, kind.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                kind.hInstance, nullptr);
+  if (answer == nullptr) return {};
+  const std::uint64_t asker = reinterpret_cast<std::uintptr_t>(answer);
+  g_status.clear();
+  if (!SendRunning(base_name, kCopyDataStatus, &asker, sizeof asker)) g_status.clear();
+  DestroyWindow(answer);
+  return g_status;
+}
+
+// A line for whoever started the program: its standard output when that leads somewhere (a pipe,
+// a file, a console), else the console it was started from, else a message box.
+void SayLine(const std::string& line) {
+  const std::string text = line + "\r\n";
+  DWORD written = 0;
+  HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
+  if (out != nullptr && out != INVALID_HANDLE_VALUE &&
+      WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+    return;
+  }
+  if (AttachConsole(ATTACH_PARENT_PROCESS)) {
+    win::UniqueHandle console(CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                                          OPEN_EXISTING, 0, nullptr));
+    if (console.get() != INVALID_HANDLE_VALUE &&
+        WriteFile(console.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
+      return;
+    }
+  }
+  win::ShowMessage(nullptr, line, MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
 }
 
 }  // namespace
@@ -119,13 +171,25 @@ bool CMainApp::InitInstance() {
 
   platform_->instance_mutex.Reset(CreateMutexA(nullptr, TRUE, paths_.base_name.c_str()));
   if (GetLastError() == ERROR_ALREADY_EXISTS) {
-    // Another start: silent, unless it brings a hold or a stop for the running instance.
-    if (keep_awake_.kind == KeepAwakeRequest::Kind::kNone) return false;
-    if (!HandOver(keep_awake_, paths_.base_name)) {
+    // Another start: silent, unless it brings a hold or a stop, asks for the settings or asks how
+    // things stand.
+    if (keep_awake_.kind != KeepAwakeRequest::Kind::kNone &&
+        !HandOver(keep_awake_, paths_.base_name)) {
       win::ShowMessage(nullptr, win::LoadResString(IDS_KEEP_AWAKE_NOT_TAKEN),
                        MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND);
       start_exit_code_ = 1;
     }
+    if (keep_awake_.open_settings) SendRunning(paths_.base_name, kCopyDataSettings, nullptr, 0);
+    if (keep_awake_.ask_status) {
+      const std::string status = AskStatus(paths_.base_name);
+      SayLine(status.empty() ? win::LoadResString(IDS_NOT_RUNNING) : status);
+      if (status.empty()) start_exit_code_ = 1;
+    }
+    return false;
+  }
+  if (keep_awake_.ask_status) {
+    SayLine(win::LoadResString(IDS_NOT_RUNNING));
+    start_exit_code_ = 1;
     return false;
   }
   // A stop with no instance running: there is no hold to stop.
@@ -135,6 +199,7 @@ bool CMainApp::InitInstance() {
   if (wnd == nullptr) return false;
   win::SetMainWindow(wnd->hwnd());
   if (keep_awake_.kind == KeepAwakeRequest::Kind::kStart) wnd->StartHold(keep_awake_.seconds);
+  if (keep_awake_.open_settings) PostMessageA(wnd->hwnd(), WM_COMMAND, ID_SETTINGS, 0);
   return true;
 }
 

@@ -199,6 +199,22 @@ LRESULT CMainWnd::OnCopyData(const COPYDATASTRUCT* data) {
     StopHold();
     return TRUE;
   }
+  if (data->dwData == kCopyDataSettings && data->cbData == 0) {
+    PostMessageA(hwnd(), WM_COMMAND, ID_SETTINGS, 0);  // a dialog of its own loop, after the reply
+    return TRUE;
+  }
+  std::uint64_t asker = 0;
+  if (data->dwData == kCopyDataStatus && data->cbData == sizeof asker && data->lpData != nullptr) {
+    std::memcpy(&asker, data->lpData, sizeof asker);
+    const std::string line = StatusLine(tooltip_);
+    COPYDATASTRUCT answer = {kCopyDataStatusReply, static_cast<DWORD>(line.size()),
+                             const_cast<char*>(line.data())};
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(asker)), WM_COPYDATA,
+                        reinterpret_cast<WPARAM>(hwnd()), reinterpret_cast<LPARAM>(&answer),
+                        SMTO_ABORTIFHUNG, 5000, &ignored);
+    return TRUE;
+  }
   std::int64_t seconds = -1;
   if (data->dwData != kCopyDataHold || data->cbData != sizeof seconds || data->lpData == nullptr) {
     return FALSE;

@@ -38,6 +38,12 @@ inline constexpr std::uint32_t KIND_MANUAL = 0x20;  // a hold by hand, from the 
 // carries its length in seconds as a 64-bit integer (0: no end), a stop carries nothing.
 inline constexpr std::uintptr_t kCopyDataHold = 0x444F5A48;      // "DOZH"
 inline constexpr std::uintptr_t kCopyDataStopHold = 0x444F5A53;  // "DOZS"
+// --settings and --status handed over the same way: the settings carry nothing; a status request
+// carries the asking window as a 64-bit integer, to which the answer's text goes back in a
+// WM_COPYDATA of its own before the request returns.
+inline constexpr std::uintptr_t kCopyDataSettings = 0x444F5A45;     // "DOZE"
+inline constexpr std::uintptr_t kCopyDataStatus = 0x444F5A51;       // "DOZQ"
+inline constexpr std::uintptr_t kCopyDataStatusReply = 0x444F5A52;  // "DOZR"
 
 // Execution-state flags.
 inline constexpr std::uint32_t kEsSystemRequired = 0x00000001;

@@ -51,6 +51,7 @@ constexpr Text kTexts[] = {
      "0 or off to stop; without a value the machine is kept awake until stopped."},
     {IDS_KEEP_AWAKE_NOT_TAKEN, "起動中の Dozerin が要求を受け付けませんでした。",
      "The running Dozerin did not take the request."},
+    {IDS_NOT_RUNNING, "Dozerin は起動していません。", "Dozerin is not running."},
     {kTextMenuKeepAwake, "スリープさせない", "Keep awake"},
     {ID_HOLD_30MIN, "30 分", "30 minutes"},
     {ID_HOLD_1HOUR, "1 時間", "1 hour"},
@@ -85,7 +86,6 @@ constexpr Text kTexts[] = {
      "On GNOME, Dozerin's shell extension lists the windows, and it is not enabled: run "
      "\"gnome-extensions enable dozerin@dozerin.org\". Until then only X11 (XWayland) windows can "
      "be watched."},
-    {kTextNotRunning, "Dozerin は起動していません。", "Dozerin is not running."},
     {kTextNoTrayTitle, "Dozerin は動作しています", "Dozerin is running"},
     {kTextNoTrayBody,
      "アイコンを表示するトレイがありません。設定は「dozerin --settings」で開き、"

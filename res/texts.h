@@ -33,8 +33,6 @@ constexpr int kTextWaylandX11Only = 0x10005;
 constexpr int kTextKdeNeedsEntry = 0x10006;
 constexpr int kTextNoWindowList = 0x10007;
 constexpr int kTextGnomeNeedsExtension = 0x10008;
-// What --status says when no instance runs.
-constexpr int kTextNotRunning = 0x10009;
 // The notification of a start with no tray to show the icon in.
 constexpr int kTextNoTrayTitle = 0x1000A;
 constexpr int kTextNoTrayBody = 0x1000B;

@@ -404,6 +404,9 @@ TEST(KeepAwake, CommandLine) {
     EXPECT_EQ(got.seconds, r.seconds) << ::testing::PrintToString(r.args);
   }
   EXPECT_EQ(ParseKeepAwake({"--keep-awake=soon"}).value, "soon");
+  const KeepAwakeRequest all = ParseKeepAwake({"--status", "--keep-awake", "--settings"});
+  EXPECT_TRUE(all.ask_status && all.open_settings && all.kind == Kind::kStart);
+  EXPECT_EQ(StatusLine("Dozerin\nidle\ncould not keep awake: x"), "idle; could not keep awake: x");
 }
 
 TEST(WhyAwake, StateLinesAndRates) {

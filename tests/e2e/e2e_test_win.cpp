@@ -480,11 +480,20 @@ TEST(Hold, FromTheCommandLineAndTheMenu) {
   EXPECT_EQ(bad.WaitForExit(), 2u);
   EXPECT_TRUE(Refused(s.w));
 
+  // Later starts ask how things stand and open the settings; with none running --status says 1.
+  Program status(s.inst.exe(), "--status");
+  EXPECT_EQ(status.WaitForExit(), 0u);
+  Program settings(s.inst.exe(), "--settings");
+  EXPECT_EQ(settings.WaitForExit(), 0u);
+  ASSERT_TRUE(WaitUntil([&] { return (box = FindWindowOf(s.p.pid(), "Dozerin", "#32770")); }));
+  PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+
   Program stop(s.inst.exe(), "--keep-awake=off");
   EXPECT_EQ(stop.WaitForExit(), 0u);
   EXPECT_TRUE(WaitUntil([] { return CountTrayPixels(kCyan) > 3; }, 20s)) << "no idle icon";
   EXPECT_FALSE(Refused(s.w));
   EXPECT_EQ(Close(s.p, s.w), 0u);
+  EXPECT_EQ(Program(s.inst.exe(), "--status").WaitForExit(), 1u);
   const Lines lines = EventLines(s.inst.log());
   Lines holds;  // the log's story without the worker's reports
   for (const std::string& line : lines) {
