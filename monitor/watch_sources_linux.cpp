@@ -7,8 +7,11 @@
 #include <xcb/xcb_ewmh.h>
 #include <xcb/xcb_icccm.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <unordered_map>
 
 #include "app/paths.h"
 #include "monitor/proc_loads.h"
@@ -106,15 +109,12 @@ bool ProcProcesses::ForEachProcessName(const std::function<bool(std::string_view
   return true;
 }
 
-struct X11Desktop::Connection {
-  xcb_connection_t* xcb = nullptr;
-  xcb_window_t root = 0;
-  xcb_ewmh_connection_t ewmh{};
-  bool ewmh_ready = false;
-  xcb_atom_t wm_state = XCB_ATOM_NONE;
-};
-
 namespace {
+
+// Where a window manager frames its clients and keeps no client list, the windows are walked again
+// after this many passes even when no event said so: a client's WM_STATE set under a frame after
+// the walk tells nothing to the root.
+constexpr std::uint64_t kRewalkPasses = 5;
 
 // A window manager's frame holds its client a level or two down; no deeper is searched, and no
 // more than this many windows of one frame.
@@ -172,122 +172,231 @@ std::vector<xcb_window_t> ClientWindows(xcb_connection_t* x, xcb_atom_t wm_state
   return tops;
 }
 
+// A text property, or nothing when it is missing or not of the type asked for (a _NET_WM_NAME
+// that some tool set as STRING is left for WM_NAME to answer).
+std::optional<std::string> TextOf(xcb_connection_t* x, xcb_get_property_cookie_t cookie,
+                                  xcb_atom_t type = XCB_ATOM_ANY) {
+  xcb_get_property_reply_t* reply = xcb_get_property_reply(x, cookie, nullptr);
+  if (reply == nullptr) return std::nullopt;
+  std::optional<std::string> text;
+  if (reply->type != XCB_NONE && reply->format == 8 &&
+      (type == XCB_ATOM_ANY || reply->type == type)) {
+    const auto* bytes = static_cast<const char*>(xcb_get_property_value(reply));
+    text.emplace(bytes, static_cast<std::size_t>(xcb_get_property_value_length(reply)));
+  }
+  std::free(reply);
+  return text;
+}
+
 }  // namespace
 
+struct X11Desktop::Connection {
+  xcb_connection_t* xcb = nullptr;
+  xcb_window_t root = 0;
+  xcb_ewmh_connection_t ewmh{};
+  bool ewmh_ready = false;
+  xcb_atom_t wm_state = XCB_ATOM_NONE;
+
+  // The windows as last read, front to back, and what each shows; kept current from the
+  // server's events, so that a pass with nothing changed sends no request.
+  struct Known {
+    TopLevelWindow shown;
+    bool stale = true;  // its title or class changed since it was read
+  };
+  std::vector<xcb_window_t> order;
+  std::unordered_map<xcb_window_t, Known> known;
+  bool list_stale = true;
+  bool client_list = false;  // the list is the window manager's _NET_CLIENT_LIST
+  bool framed = false;       // without one, a window manager puts clients in frames
+  std::uint64_t passes_since_walk = 0;
+
+  ~Connection() {
+    if (ewmh_ready) xcb_ewmh_connection_wipe(&ewmh);
+    if (xcb != nullptr) xcb_disconnect(xcb);
+  }
+
+  void Open() {
+    const char* display = std::getenv("DISPLAY");
+    if (display == nullptr || display[0] == '\0') return;
+    int screen_number = 0;
+    xcb = xcb_connect(display, &screen_number);
+    xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(xcb));
+    if (xcb_connection_has_error(xcb) == 0) {
+      for (int i = 0; i < screen_number && it.rem > 0; ++i) xcb_screen_next(&it);
+    }
+    if (xcb_connection_has_error(xcb) != 0 || it.rem == 0) {
+      xcb_disconnect(xcb);
+      xcb = nullptr;
+      return;
+    }
+    root = it.data->root;
+    // The client list and the root's children coming and going.
+    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE | XCB_EVENT_MASK_SUBSTRUCTURE_NOTIFY;
+    xcb_change_window_attributes(xcb, root, XCB_CW_EVENT_MASK, &mask);
+    xcb_intern_atom_cookie_t* atoms = xcb_ewmh_init_atoms(xcb, &ewmh);
+    ewmh_ready = atoms != nullptr && xcb_ewmh_init_atoms_replies(&ewmh, atoms, nullptr) != 0;
+    if (xcb_intern_atom_reply_t* atom =
+            xcb_intern_atom_reply(xcb, xcb_intern_atom(xcb, 0, 8, "WM_STATE"), nullptr)) {
+      wm_state = atom->atom;
+      std::free(atom);
+    }
+  }
+
+  bool connected() const { return xcb != nullptr && xcb_connection_has_error(xcb) == 0; }
+
+  // Takes in what the server said since the last pass; sends nothing.
+  void Drain() {
+    while (xcb_generic_event_t* event = xcb_poll_for_event(xcb)) {
+      switch (event->response_type & 0x7f) {
+        case XCB_PROPERTY_NOTIFY: {
+          const auto* p = reinterpret_cast<const xcb_property_notify_event_t*>(event);
+          if (p->window == root) {
+            if (ewmh_ready && p->atom == ewmh._NET_CLIENT_LIST) list_stale = true;
+          } else if (p->atom == wm_state) {
+            list_stale = list_stale || !client_list;
+          } else if (p->atom == XCB_ATOM_WM_NAME || p->atom == XCB_ATOM_WM_CLASS ||
+                     (ewmh_ready && p->atom == ewmh._NET_WM_NAME)) {
+            if (auto it = known.find(p->window); it != known.end()) it->second.stale = true;
+          }
+          break;
+        }
+        case XCB_CREATE_NOTIFY:
+        case XCB_DESTROY_NOTIFY:
+        case XCB_REPARENT_NOTIFY:
+        case XCB_MAP_NOTIFY:
+        case XCB_UNMAP_NOTIFY:
+          list_stale = list_stale || !client_list;
+          break;
+        default:  // errors for windows that went meanwhile, moves, and the like
+          break;
+      }
+      std::free(event);
+    }
+  }
+
+  // The window manager's list of client windows, else the root's children; a window met for the
+  // first time is watched for its title's changes before its title is read.
+  void ReadList() {
+    std::vector<xcb_window_t> windows;
+    client_list = false;
+    framed = false;
+    if (ewmh_ready) {
+      xcb_ewmh_get_windows_reply_t list;
+      if (xcb_ewmh_get_client_list_reply(&ewmh, xcb_ewmh_get_client_list(&ewmh, 0), &list,
+                                         nullptr) != 0) {
+        windows.assign(list.windows, list.windows + std::min(list.windows_len, kMaxWindows));
+        xcb_ewmh_get_windows_reply_wipe(&list);
+      }
+      client_list = !windows.empty();
+    }
+    if (!client_list) {
+      xcb_query_tree_reply_t* tree = xcb_query_tree_reply(xcb, xcb_query_tree(xcb, root), nullptr);
+      if (tree != nullptr) {
+        const xcb_window_t* children = xcb_query_tree_children(tree);
+        const int n = xcb_query_tree_children_length(tree);
+        // Children come bottom to top; the walk goes front to back.
+        for (int i = n - 1; i >= 0 && windows.size() < kMaxWindows; --i) {
+          windows.push_back(children[i]);
+        }
+        std::free(tree);
+      }
+      const std::vector<xcb_window_t> tops = windows;
+      windows = ClientWindows(xcb, wm_state, std::move(windows));
+      framed = windows != tops;
+    }
+    std::unordered_map<xcb_window_t, Known> kept;
+    const std::uint32_t mask = XCB_EVENT_MASK_PROPERTY_CHANGE;
+    for (xcb_window_t w : windows) {
+      auto it = known.find(w);
+      if (it != known.end()) {
+        kept.emplace(w, std::move(it->second));
+      } else if (kept.emplace(w, Known{}).second) {
+        xcb_change_window_attributes(xcb, w, XCB_CW_EVENT_MASK, &mask);
+      }
+    }
+    known = std::move(kept);
+    order = std::move(windows);
+    list_stale = false;
+    passes_since_walk = 0;
+  }
+
+  // Reads the titles that changed. Each round sends every request before it awaits the first
+  // reply, and asks only what the rounds before left open: _NET_WM_NAME (UTF-8), then WM_NAME
+  // where that was missing, then WM_CLASS where there is still no title (a window with neither is
+  // skipped by the search).
+  void ReadStaleTitles() {
+    std::vector<std::pair<xcb_window_t, Known*>> stale;
+    for (auto& [w, k] : known) {
+      if (k.stale) stale.emplace_back(w, &k);
+    }
+    if (stale.empty()) return;
+    std::vector<bool> titled(stale.size(), false);
+    for (auto& [w, k] : stale) k->shown = {}, k->stale = false;
+    auto round = [&](auto wanted, auto request, auto take, xcb_atom_t type = XCB_ATOM_ANY) {
+      std::vector<std::pair<std::size_t, xcb_get_property_cookie_t>> asked;
+      for (std::size_t i = 0; i < stale.size(); ++i) {
+        if (wanted(i)) asked.emplace_back(i, request(stale[i].first));
+      }
+      for (const auto& [i, cookie] : asked) take(*stale[i].second, i, TextOf(xcb, cookie, type));
+    };
+    if (ewmh_ready) {
+      round([](std::size_t) { return true; },
+            [&](xcb_window_t w) {
+              return xcb_get_property(xcb, 0, w, ewmh._NET_WM_NAME, ewmh.UTF8_STRING, 0,
+                                      kMaxTitleUnits);
+            },
+            [&](Known& k, std::size_t i, std::optional<std::string> t) {
+              if (t) k.shown.title = std::move(*t), titled[i] = true;
+            },
+            ewmh.UTF8_STRING);
+    }
+    round([&](std::size_t i) { return !titled[i]; },
+          [&](xcb_window_t w) {
+            return xcb_get_property(xcb, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, kMaxTitleUnits);
+          },
+          [&](Known& k, std::size_t, std::optional<std::string> t) {
+            if (t) k.shown.title = std::move(*t);
+          });
+    round([&](std::size_t i) { return stale[i].second->shown.title.empty(); },
+          [&](xcb_window_t w) {
+            return xcb_get_property(xcb, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64);
+          },
+          [&](Known& k, std::size_t, std::optional<std::string> klass) {
+            // WM_CLASS holds the instance name and the class name, each ending in a NUL.
+            if (!klass) return;
+            const std::size_t nul = klass->find('\0');
+            if (nul == std::string::npos) return;
+            std::string cls = klass->substr(nul + 1);
+            k.shown.class_name = cls.substr(0, cls.find('\0')).substr(0, 99);
+          });
+  }
+};
+
 X11Desktop::X11Desktop() : c_(std::make_unique<Connection>()) {
-  const char* display = std::getenv("DISPLAY");
-  if (display == nullptr || display[0] == '\0') return;
-  int screen_number = 0;
-  c_->xcb = xcb_connect(display, &screen_number);
-  if (xcb_connection_has_error(c_->xcb) != 0) {
-    xcb_disconnect(c_->xcb);
-    c_->xcb = nullptr;
-    return;
-  }
-  xcb_screen_iterator_t it = xcb_setup_roots_iterator(xcb_get_setup(c_->xcb));
-  for (int i = 0; i < screen_number && it.rem > 0; ++i) xcb_screen_next(&it);
-  if (it.rem == 0) {
-    xcb_disconnect(c_->xcb);
-    c_->xcb = nullptr;
-    return;
-  }
-  c_->root = it.data->root;
-  xcb_intern_atom_cookie_t* atoms = xcb_ewmh_init_atoms(c_->xcb, &c_->ewmh);
-  c_->ewmh_ready = atoms != nullptr && xcb_ewmh_init_atoms_replies(&c_->ewmh, atoms, nullptr) != 0;
-  if (xcb_intern_atom_reply_t* atom =
-          xcb_intern_atom_reply(c_->xcb, xcb_intern_atom(c_->xcb, 0, 8, "WM_STATE"), nullptr)) {
-    c_->wm_state = atom->atom;
-    std::free(atom);
-  }
+  c_->Open();
 }
 
-X11Desktop::~X11Desktop() {
-  if (c_->ewmh_ready) xcb_ewmh_connection_wipe(&c_->ewmh);
-  if (c_->xcb != nullptr) xcb_disconnect(c_->xcb);
-}
+X11Desktop::~X11Desktop() = default;
 
 bool X11Desktop::connected() const {
-  return c_->xcb != nullptr && xcb_connection_has_error(c_->xcb) == 0;
+  return c_->connected();
 }
 
 std::vector<TopLevelWindow> X11Desktop::TopLevelWindows() {
   std::vector<TopLevelWindow> out;
-  if (!connected()) return out;
-  xcb_connection_t* x = c_->xcb;
-  // The window manager's list of client windows, else the root's children.
-  std::vector<xcb_window_t> windows;
-  if (c_->ewmh_ready) {
-    xcb_ewmh_get_windows_reply_t list;
-    if (xcb_ewmh_get_client_list_reply(&c_->ewmh, xcb_ewmh_get_client_list(&c_->ewmh, 0), &list,
-                                       nullptr) != 0) {
-      windows.assign(list.windows, list.windows + std::min(list.windows_len, kMaxWindows));
-      xcb_ewmh_get_windows_reply_wipe(&list);
-    }
+  if (!c_->connected() && c_->xcb != nullptr) {
+    // The server went away (a restart): a new connection reads everything once.
+    c_ = std::make_unique<Connection>();
+    c_->Open();
   }
-  if (windows.empty()) {
-    xcb_query_tree_reply_t* tree = xcb_query_tree_reply(x, xcb_query_tree(x, c_->root), nullptr);
-    if (tree != nullptr) {
-      const xcb_window_t* children = xcb_query_tree_children(tree);
-      const int n = xcb_query_tree_children_length(tree);
-      // Children come bottom to top; the walk goes front to back.
-      for (int i = n - 1; i >= 0 && windows.size() < kMaxWindows; --i)
-        windows.push_back(children[i]);
-      std::free(tree);
-    }
-    windows = ClientWindows(x, c_->wm_state, std::move(windows));
+  if (!c_->connected()) return out;
+  c_->Drain();
+  if (c_->list_stale || (c_->framed && ++c_->passes_since_walk >= kRewalkPasses)) {
+    c_->ReadList();
   }
-  auto text_of = [x](xcb_get_property_cookie_t cookie) -> std::optional<std::string> {
-    xcb_get_property_reply_t* reply = xcb_get_property_reply(x, cookie, nullptr);
-    if (reply == nullptr) return std::nullopt;
-    std::optional<std::string> text;
-    if (reply->type != XCB_NONE && reply->format == 8) {
-      const auto* bytes = static_cast<const char*>(xcb_get_property_value(reply));
-      text.emplace(bytes, static_cast<std::size_t>(xcb_get_property_value_length(reply)));
-    }
-    std::free(reply);
-    return text;
-  };
-  // Each round sends every request before it awaits the first reply, and asks only what the
-  // rounds before left open: _NET_WM_NAME (UTF-8), then WM_NAME where that was missing, then
-  // WM_CLASS where there is still no title (a window with neither is skipped by the search).
-  out.resize(windows.size());
-  std::vector<bool> titled(windows.size(), false);
-  auto round = [&](auto wanted, auto request, auto take) {
-    std::vector<std::pair<std::size_t, xcb_get_property_cookie_t>> asked;
-    for (std::size_t i = 0; i < windows.size(); ++i) {
-      if (wanted(i)) asked.emplace_back(i, request(windows[i]));
-    }
-    for (const auto& [i, cookie] : asked) take(i, text_of(cookie));
-  };
-  if (c_->ewmh_ready) {
-    round([](std::size_t) { return true; },
-          [&](xcb_window_t w) {
-            return xcb_get_property(x, 0, w, c_->ewmh._NET_WM_NAME, c_->ewmh.UTF8_STRING, 0,
-                                    kMaxTitleUnits);
-          },
-          [&](std::size_t i, std::optional<std::string> t) {
-            if (t) out[i].title = std::move(*t), titled[i] = true;
-          });
-  }
-  round([&](std::size_t i) { return !titled[i]; },
-        [&](xcb_window_t w) {
-          return xcb_get_property(x, 0, w, XCB_ATOM_WM_NAME, XCB_ATOM_ANY, 0, kMaxTitleUnits);
-        },
-        [&](std::size_t i, std::optional<std::string> t) {
-          if (t) out[i].title = std::move(*t);
-        });
-  round([&](std::size_t i) { return out[i].title.empty(); },
-        [&](xcb_window_t w) {
-          return xcb_get_property(x, 0, w, XCB_ATOM_WM_CLASS, XCB_ATOM_STRING, 0, 64);
-        },
-        [&](std::size_t i, std::optional<std::string> klass) {
-          // WM_CLASS holds the instance name and the class name, each ending in a NUL.
-          if (!klass) return;
-          const std::size_t nul = klass->find('\0');
-          if (nul == std::string::npos) return;
-          std::string cls = klass->substr(nul + 1);
-          out[i].class_name = cls.substr(0, cls.find('\0')).substr(0, 99);
-        });
+  c_->ReadStaleTitles();
+  out.reserve(c_->order.size());
+  for (xcb_window_t w : c_->order) out.push_back(c_->known[w].shown);
   return out;
 }
 

@@ -172,6 +172,14 @@ class DozerinLinux(unittest.TestCase):
         self.wait_line("Event KIND_WINDOW")
         self.assertTrue(wait_until(
             lambda: self.locks(why=True) == [("idle", "block", "window *watch me*")]))
+        # A title that changes, twice within a pass and back: read again from its events.
+        for title in ["Elsewhere", "Please Watch Me Again", "Nothing"]:
+            subprocess.run(["xdotool", "search", "--name", "Watch Me|Elsewhere", "set_window",
+                            "--name", title], env=self.env, check=True)
+        self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8))
+        subprocess.run(["xdotool", "search", "--name", "Nothing", "set_window", "--name",
+                        "Watch Me"], env=self.env, check=True)
+        self.assertTrue(wait_until(lambda: self.locks() != []))
         xmessage.kill()
         xmessage.wait()
         self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8))
@@ -275,6 +283,7 @@ class DozerinLinux(unittest.TestCase):
         p = self.start("[GENERAL]\nLog=1\n")
         os.remove(self.log)
         os.mkdir(self.log)  # every later entry fails, and its message box is shown
+        self.assertTrue(wait_until(lambda: dbus.SessionBus().name_has_owner("org.dozerin.Dozerin")))
         dbus.SessionBus().get_object("org.dozerin.Dozerin", "/org/dozerin/Dozerin").KeepAwake(
             dbus.Int64(60), dbus_interface="org.dozerin.Dozerin", timeout=5)  # else NoReply
         p.kill()
