@@ -208,6 +208,7 @@ struct X11Desktop::Connection {
   bool list_stale = true;
   bool client_list = false;  // the list is the window manager's _NET_CLIENT_LIST
   bool framed = false;       // without one, a window manager puts clients in frames
+  bool lost = false;         // a display that answered once has gone
   std::uint64_t passes_since_walk = 0;
 
   ~Connection() {
@@ -384,10 +385,12 @@ bool X11Desktop::connected() const {
 
 std::vector<TopLevelWindow> X11Desktop::TopLevelWindows() {
   std::vector<TopLevelWindow> out;
-  if (!c_->connected() && c_->xcb != nullptr) {
-    // The server went away (a restart): a new connection reads everything once.
+  if (!c_->connected() && (c_->xcb != nullptr || c_->lost)) {
+    // The server went away (a restart): a new connection, tried at each pass until one answers,
+    // reads everything once.
     c_ = std::make_unique<Connection>();
     c_->Open();
+    c_->lost = !c_->connected();
   }
   if (!c_->connected()) return out;
   c_->Drain();
