@@ -194,14 +194,26 @@ class DozerinLinux(unittest.TestCase):
         # twm keeps no client list and puts each client in an untitled frame.
         with open(os.path.join(self.folder, "twmrc"), "w") as f:
             f.write("RandomPlacement\nNoGrabServer\n")
-        self.children.append(subprocess.Popen(["twm", "-f", os.path.join(self.folder, "twmrc")],
-                                              env=dict(self.env, LANG="C"),
-                                              stderr=subprocess.DEVNULL))
-        self.spawn(["xmessage", "-title", "Please Watch Me", "hello"])
-        self.assertTrue(wait_until(
-            lambda: re.search(r'\n {8}\S+ "Please Watch Me"', self.window_tree())), "no frame")
+        def twm():
+            self.children.append(subprocess.Popen(
+                ["twm", "-f", os.path.join(self.folder, "twmrc")], env=dict(self.env, LANG="C"),
+                stderr=subprocess.DEVNULL))
+            return self.children[-1]
+        framed = lambda: re.search(r'\n {8}\S+ "Please Watch Me"', self.window_tree())
+        wm = twm()
+        xmessage = self.spawn(["xmessage", "-title", "Please Watch Me", "hello"])
+        self.assertTrue(wait_until(framed), "no frame")
         p = self.start("[GENERAL]\nLog=1\n[WINDOW]\n0=*watch me*\n")
         self.wait_line("Event KIND_WINDOW")
+        # The window manager restarts: the client goes back to the root, then into a new frame.
+        wm.terminate()
+        wm.wait()
+        wm = twm()
+        self.assertTrue(wait_until(framed), "no new frame")
+        count = self.lines().count("Event KIND_WINDOW")
+        self.wait_line("Event KIND_WINDOW", count + 2)
+        xmessage.kill()
+        self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8))
         self.stop(p)
         # On a Wayland session the log says what XWayland's display cannot show.
         os.remove(self.log)
