@@ -45,6 +45,7 @@ TEST(Texts, AgreeWithTheWindowsResources) {
       {"IDS_HOLD_NO_END", IDS_HOLD_NO_END},
       {"IDS_KEEP_AWAKE_BAD_VALUE", IDS_KEEP_AWAKE_BAD_VALUE},
       {"IDS_KEEP_AWAKE_NOT_TAKEN", IDS_KEEP_AWAKE_NOT_TAKEN},
+      {"IDS_NOT_RUNNING", IDS_NOT_RUNNING},
   };
   // The Japanese string table comes first in the script, the English one second.
   const std::size_t english = rc.find("LANGUAGE LANG_ENGLISH");
