@@ -72,9 +72,14 @@ bool Named(const wl_message* message, const char* name) {
   return std::strcmp(message->name, name) == 0;
 }
 
-void Destroy(wl_proxy* proxy, std::uint32_t opcode) {
-  wl_proxy_marshal_flags(proxy, opcode, nullptr, wl_proxy_get_version(proxy),
-                         WL_MARSHAL_FLAG_DESTROY);
+// Gives an object back: through its destructor request where it has one (opcode), else only here.
+void Release(wl_proxy* proxy, std::uint32_t opcode) {
+  if (opcode == UINT32_MAX) {
+    wl_proxy_destroy(proxy);
+  } else {
+    wl_proxy_marshal_flags(proxy, opcode, nullptr, wl_proxy_get_version(proxy),
+                           WL_MARSHAL_FLAG_DESTROY);
+  }
 }
 
 }  // namespace
@@ -112,25 +117,13 @@ struct WaylandDesktop::Connection {
     if (notification != nullptr) wl_proxy_destroy(notification);
     if (notifier != nullptr) ext_idle_notifier_v1_destroy(notifier);
     if (kde_idle != nullptr) org_kde_kwin_idle_destroy(kde_idle);
-    if (list != nullptr) {
-      if (list_destroy != UINT32_MAX) {
-        Destroy(list, list_destroy);
-      } else {
-        wl_proxy_destroy(list);
-      }
-    }
+    if (list != nullptr) Release(list, list_destroy);
     if (seat != nullptr) wl_seat_destroy(seat);
     if (registry != nullptr) wl_registry_destroy(registry);
     wl_display_disconnect(display);
   }
 
-  static void Forget(Window& w) {
-    if (w.destroy_opcode != UINT32_MAX) {
-      Destroy(w.proxy, w.destroy_opcode);
-    } else {
-      wl_proxy_destroy(w.proxy);
-    }
-  }
+  static void Forget(Window& w) { Release(w.proxy, w.destroy_opcode); }
 
   void Close(wl_proxy* proxy) {
     for (auto it = windows.begin(); it != windows.end(); ++it) {
@@ -161,7 +154,7 @@ struct WaylandDesktop::Connection {
   void Adopt(wl_proxy* proxy, std::uint32_t destroy_opcode) {
     if (proxy == nullptr) return;
     if (windows.size() >= kMaxWindows) {
-      destroy_opcode != UINT32_MAX ? Destroy(proxy, destroy_opcode) : wl_proxy_destroy(proxy);
+      Release(proxy, destroy_opcode);
       return;
     }
     windows.push_back({proxy, destroy_opcode, {}});
