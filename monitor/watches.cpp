@@ -1,5 +1,7 @@
 #include "monitor/watches.h"
 
+#include <algorithm>
+
 #include "app/text.h"
 #include "monitor/wildcard.h"
 
@@ -8,7 +10,16 @@ namespace dozerin {
 bool WatchedProcessRunning(ProcessSource& processes, const std::vector<std::string>& upper_names,
                            std::string* matched) {
   bool hit = false;
+  // Upper-casing keeps the length of a name in plain ASCII (on both systems' encodings), so such a
+  // name of no watched length is passed over without being upper-cased: most of them.
+  std::vector<std::size_t> lengths;
+  for (const std::string& watched : upper_names) lengths.push_back(watched.size());
   processes.ForEachProcessName([&](std::string_view name) {
+    if (std::find(lengths.begin(), lengths.end(), name.size()) == lengths.end() &&
+        std::all_of(name.begin(), name.end(),
+                    [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
+      return false;
+    }
     const std::string upper = text::ToUpper(name);
     for (const std::string& watched : upper_names) {
       if (upper == watched) {
