@@ -7,8 +7,8 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusPendingCall>
 #include <QDBusMetaType>
+#include <QDBusPendingCall>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QImage>

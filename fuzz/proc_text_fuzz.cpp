@@ -1,5 +1,6 @@
-// Fuzz target: the parsers of /proc/net/dev, /proc/stat and an interface's type file, on any
-// text. What they return must hold together: names without line breaks, busy time within total.
+// Fuzz target: the parsers of /proc/net/dev, /proc/stat, /proc/diskstats and an interface's type
+// file, on any text. What they return must hold together: names without line breaks, busy time
+// within total.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -14,6 +15,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   for (const dozerin::ProcessorTimes& t : dozerin::ParseProcStat(text)) {
     if (t.busy > t.total) std::abort();
+  }
+  for (const dozerin::DiskBytes& d : dozerin::ParseDiskStats(text)) {
+    if (d.name.empty() || d.name.find_first_of(" \t\n") != std::string::npos) std::abort();
   }
   (void)dozerin::ParseInterfaceType(text);
   return 0;

@@ -82,12 +82,16 @@ struct WorkThreadObject {
         network(
             ProcRoot(), [](const std::string& p) { return ReadWholeFile(p); },
             [] { return std::chrono::steady_clock::now(); }),
-        processor(ProcRoot(), [](const std::string& p) { return ReadWholeFile(p); }) {}
+        processor(ProcRoot(), [](const std::string& p) { return ReadWholeFile(p); }),
+        disk(
+            ProcRoot(), [](const std::string& p) { return ReadWholeFile(p); },
+            [] { return std::chrono::steady_clock::now(); }) {}
   SettingsStore store;
   LinuxWorkerPlatform platform;
   LinuxSources sources;
   ProcNetworkLoad network;
   ProcProcessorLoad processor;
+  ProcDiskLoad disk;
 };
 
 }  // namespace
@@ -98,7 +102,8 @@ LinuxWorkerThread StartWorkThreadObject(LinuxWorkerControl::Report report,
   return LinuxWorkerThread::Start(
       std::move(report), std::move(error), [store](LinuxWorkerControl& control) {
         const auto self = std::make_unique<WorkThreadObject>(store, control);
-        RunWorker(self->store, self->platform, self->sources, self->network, self->processor);
+        RunWorker(self->store, self->platform, self->sources, self->network, self->processor,
+                  &self->disk);
       });
 }
 

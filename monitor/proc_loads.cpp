@@ -100,6 +100,31 @@ std::vector<ProcessorTimes> ParseProcStat(std::string_view text) {
   return out;
 }
 
+std::vector<DiskBytes> ParseDiskStats(std::string_view text) {
+  std::vector<DiskBytes> out;
+  ForEachLine(text, [&](std::string_view line) {
+    line = Trim(line);
+    // major and minor, then the name, then the counters.
+    std::size_t pos = 0;
+    for (int field = 0; field < 2; ++field) {
+      const std::size_t end = line.find_first_of(" \t", pos);
+      if (end == std::string_view::npos || !Numbers(line.substr(pos, end - pos), 1)) return true;
+      pos = line.find_first_not_of(" \t", end);
+      if (pos == std::string_view::npos) return true;
+    }
+    const std::size_t name_end = line.find_first_of(" \t", pos);
+    if (name_end == std::string_view::npos) return true;
+    const auto n = Numbers(line.substr(name_end), 20);
+    if (!n || n->size() < 7 || (*n)[2] > (std::uint64_t{1} << 54) ||
+        (*n)[6] > (std::uint64_t{1} << 54)) {
+      return true;
+    }
+    out.push_back({std::string(line.substr(pos, name_end - pos)), (*n)[2] * 512, (*n)[6] * 512});
+    return true;
+  });
+  return out;
+}
+
 std::optional<std::uint32_t> ParseInterfaceType(std::string_view text) {
   const auto n = Numbers(Trim(text.substr(0, text.find('\n'))), 2);
   if (!n || n->size() != 1 || (*n)[0] > std::numeric_limits<std::uint32_t>::max()) {
@@ -137,18 +162,14 @@ bool ProcNetworkLoad::Loopback(const std::string& name) {
   return loopback_[name] = loopback;
 }
 
-std::optional<std::uint32_t> ProcNetworkLoad::Sample() {
-  const std::optional<std::string> text = read_(root_ + "/proc/net/dev");
-  if (!text) return std::nullopt;
-  const auto now = now_();
+std::uint32_t CounterRates::Update(const std::map<std::string, std::uint64_t>& counters,
+                                   std::chrono::steady_clock::time_point now) {
   std::map<std::string, Previous> seen;
   std::uint64_t sum = 0;
-  for (const InterfaceBytes& i : ParseNetDev(*text)) {
-    if (seen.count(i.name) != 0 || Loopback(i.name)) continue;
-    const std::uint64_t bytes = i.received + i.sent;  // wraps like the counters themselves
-    const auto before = previous_.find(i.name);
+  for (const auto& [name, bytes] : counters) {
+    const auto before = previous_.find(name);
     if (before != previous_.end()) {
-      // As on Windows: a counter that went backwards, or no time, counts as no traffic.
+      // Counters wrap like the kernel's own; one that went backwards counts as nothing.
       const auto delta = static_cast<std::int64_t>(bytes - before->second.bytes);
       const double seconds = std::chrono::duration<double>(now - before->second.at).count();
       if (delta > 0 && seconds > 0) {
@@ -156,15 +177,49 @@ std::optional<std::uint32_t> ProcNetworkLoad::Sample() {
         sum += rate >= 4294967295.0 ? 4294967295u : static_cast<std::uint64_t>(rate);
       }
     }
-    seen[i.name] = {bytes, now};
+    seen[name] = {bytes, now};
   }
-  // Interfaces that have gone are forgotten; so is what was looked up about them.
   previous_ = std::move(seen);
+  return sum > 4294967295u ? 4294967295u : static_cast<std::uint32_t>(sum);
+}
+
+std::optional<std::uint32_t> ProcNetworkLoad::Sample() {
+  const std::optional<std::string> text = read_(root_ + "/proc/net/dev");
+  if (!text) return std::nullopt;
+  std::map<std::string, std::uint64_t> counters;
+  for (const InterfaceBytes& i : ParseNetDev(*text)) {
+    if (counters.count(i.name) != 0 || Loopback(i.name)) continue;
+    counters[i.name] = i.received + i.sent;  // wraps like the counters themselves
+  }
+  const std::uint32_t rate = rates_.Update(counters, now_());
+  // What was looked up about interfaces that have gone is forgotten.
   for (auto it = loopback_.begin(); it != loopback_.end();) {
-    it = previous_.count(it->first) != 0 || it->second ? std::next(it) : loopback_.erase(it);
+    it = rates_.Known(it->first) || it->second ? std::next(it) : loopback_.erase(it);
   }
   if (loopback_.size() > 4096) loopback_.clear();
-  return sum > 4294967295u ? 4294967295u : static_cast<std::uint32_t>(sum);
+  return rate;
+}
+
+bool ProcDiskLoad::Counted(const std::string& name) {
+  const auto known = counted_.find(name);
+  if (known != counted_.end()) return known->second;
+  if (counted_.size() > 4096) counted_.clear();
+  const bool bad_name = name.find('/') != std::string::npos || name == "." || name == "..";
+  const bool virtual_device =
+      name.rfind("loop", 0) == 0 || name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0;
+  // A partition has a "partition" file in its sysfs folder; its disk counts for it.
+  return counted_[name] = !bad_name && !virtual_device &&
+                          !read_(root_ + "/sys/class/block/" + name + "/partition");
+}
+
+std::optional<std::uint32_t> ProcDiskLoad::Sample() {
+  const std::optional<std::string> text = read_(root_ + "/proc/diskstats");
+  if (!text) return std::nullopt;
+  std::map<std::string, std::uint64_t> counters;
+  for (const DiskBytes& d : ParseDiskStats(*text)) {
+    if (Counted(d.name)) counters[d.name] = d.read + d.written;
+  }
+  return rates_.Update(counters, now_());
 }
 
 bool ProcProcessorLoad::Open() {

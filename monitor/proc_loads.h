@@ -1,7 +1,7 @@
-// The network and processor loads as Linux shows them: the counters of /proc/net/dev and the
-// per-processor times of /proc/stat, read from a root folder (the real "/" or a recorded tree),
-// turned into the worker's two figures by the same rules as the Windows counters: a first
-// sample and a counter that went backwards count as no load.
+// The network, disk and processor loads as Linux shows them: the counters of /proc/net/dev and
+// /proc/diskstats and the per-processor times of /proc/stat, read from a root folder (the real "/"
+// or a recorded tree), turned into the worker's two figures by the same rules as the Windows
+// counters: a first sample and a counter that went backwards count as no load.
 #pragma once
 
 #include <chrono>
@@ -38,6 +38,16 @@ struct ProcessorTimes {
 // that do not read so are left out.
 std::vector<ProcessorTimes> ParseProcStat(std::string_view text);
 
+struct DiskBytes {
+  std::string name;
+  std::uint64_t read = 0;  // bytes: sectors of 512 bytes
+  std::uint64_t written = 0;
+};
+
+// /proc/diskstats: "major minor name reads merged sectors_read ms writes merged sectors_written
+// ..." Lines that do not read so are left out, and so is everything after the first 65536 lines.
+std::vector<DiskBytes> ParseDiskStats(std::string_view text);
+
 // /sys/class/net/<name>/type: the interface's type number (772 is a loopback).
 std::optional<std::uint32_t> ParseInterfaceType(std::string_view text);
 constexpr std::uint32_t kLoopbackType = 772;
@@ -48,6 +58,43 @@ using SteadyClock = std::function<std::chrono::steady_clock::time_point()>;
 // Reads at most max_bytes of a file with the standard library.
 std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t max_bytes = 1 << 22);
 
+// The sum of named byte counters' rates since their previous reading. As with the Windows
+// counters, a first reading, a counter that went backwards and no time between readings count as
+// nothing; a name that is no longer read is forgotten.
+class CounterRates {
+ public:
+  std::uint32_t Update(const std::map<std::string, std::uint64_t>& counters,
+                       std::chrono::steady_clock::time_point now);
+  bool Known(const std::string& name) const { return previous_.count(name) != 0; }
+  std::size_t size() const { return previous_.size(); }
+
+ private:
+  struct Previous {
+    std::uint64_t bytes;
+    std::chrono::steady_clock::time_point at;
+  };
+  std::map<std::string, Previous> previous_;
+};
+
+// Bytes per second read plus written on the whole disks (not their partitions, nor loop, ram and
+// zram devices).
+class ProcDiskLoad : public LoadProbe {
+ public:
+  ProcDiskLoad(std::string root, FileReader read, SteadyClock now)
+      : root_(std::move(root)), read_(std::move(read)), now_(std::move(now)) {}
+  bool Open() override { return Sample().has_value(); }
+  std::optional<std::uint32_t> Sample() override;
+
+ private:
+  bool Counted(const std::string& name);
+
+  std::string root_;
+  FileReader read_;
+  SteadyClock now_;
+  CounterRates rates_;
+  std::map<std::string, bool> counted_;  // looked up once per device
+};
+
 // Bytes per second received plus sent over every interface that is not a loopback.
 class ProcNetworkLoad : public LoadProbe {
  public:
@@ -55,7 +102,7 @@ class ProcNetworkLoad : public LoadProbe {
       : root_(std::move(root)), read_(std::move(read)), now_(std::move(now)) {}
   bool Open() override;
   std::optional<std::uint32_t> Sample() override;
-  std::size_t interfaces_known() const { return previous_.size(); }
+  std::size_t interfaces_known() const { return rates_.size(); }
 
  private:
   bool Loopback(const std::string& name);
@@ -63,12 +110,8 @@ class ProcNetworkLoad : public LoadProbe {
   std::string root_;
   FileReader read_;
   SteadyClock now_;
-  struct Previous {
-    std::uint64_t bytes;
-    std::chrono::steady_clock::time_point at;
-  };
-  std::map<std::string, Previous> previous_;  // interfaces of the last reading only
-  std::map<std::string, bool> loopback_;      // looked up once per interface
+  CounterRates rates_;                    // interfaces of the last reading only
+  std::map<std::string, bool> loopback_;  // looked up once per interface
 };
 
 // The busiest processor's busy percentage since the previous sample.

@@ -28,6 +28,11 @@ WorkerSettings ReadWorkerIntegers(const SettingsStore& store) {
   s.mouse_cap = store.ReadInt(settings::kMouseCap);
   s.network_ave_time = static_cast<std::int32_t>(store.ReadInt(settings::kNetworkAveTime));
   s.cpu_ave_time = static_cast<std::int32_t>(store.ReadInt(settings::kCpuAveTime));
+  // KB/s in the file; a threshold past what 32 bits of bytes hold is out of reach.
+  const std::uint64_t disk = store.ReadInt(settings::kDiskTraffic);
+  s.disk_traffic =
+      disk > 0xFFFFFFFFu / 1024 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(disk * 1024);
+  s.disk_ave_time = static_cast<std::int32_t>(store.ReadInt(settings::kDiskAveTime));
   return s;
 }
 
@@ -40,6 +45,7 @@ void ReadWorkerLists(const SettingsStore& store, WorkerSettings* s) {
 int Observer::OpenReaders() {
   if (settings_.network_traffic != 0 && !network_.Open()) return IDS_PERF_INIT_NETWORK;
   if (settings_.cpu_usage != 0 && !processor_.Open()) return IDS_PERF_INIT_PROCESSOR;
+  if (settings_.disk_traffic != 0 && disk_ != nullptr && !disk_->Open()) return IDS_PERF_INIT_DISK;
   return 0;
 }
 
@@ -54,6 +60,12 @@ void Observer::Pass() {
       processor_average_ = PushAndAverage(*sample, processor_window_, settings_.cpu_ave_time);
     }
   }
+  const bool disk = settings_.disk_traffic != 0 && disk_ != nullptr;
+  if (disk) {
+    if (const auto sample = disk_->Sample()) {
+      disk_average_ = PushAndAverage(*sample, disk_window_, settings_.disk_ave_time);
+    }
+  }
   if (settings_.network_traffic != 0 && network_average_ > settings_.network_traffic) {
     platform_.Explain("network " + FormatRate(network_average_));
     platform_.Post(SET_BUSY | SET_MARGIN, KIND_NETWORK);
@@ -62,6 +74,11 @@ void Observer::Pass() {
   if (settings_.cpu_usage != 0 && processor_average_ > settings_.cpu_usage) {
     platform_.Explain("processor " + std::to_string(processor_average_) + " %");
     platform_.Post(SET_BUSY | SET_MARGIN, KIND_CPU);
+    return;
+  }
+  if (disk && disk_average_ > settings_.disk_traffic) {
+    platform_.Explain("disk " + FormatRate(disk_average_));
+    platform_.Post(SET_BUSY | SET_MARGIN, KIND_DISK);
     return;
   }
   if (settings_.mouse_cap != 0) CheckMouse();
@@ -111,8 +128,8 @@ void Observer::CheckMouse() {
 }
 
 void RunWorker(const SettingsStore& store, WorkerPlatform& platform, ActivitySources& sources,
-               LoadProbe& network, LoadProbe& processor) {
-  Observer observer(platform, sources, network, processor);
+               LoadProbe& network, LoadProbe& processor, LoadProbe* disk) {
+  Observer observer(platform, sources, network, processor, disk);
   WorkerSettings settings = ReadWorkerIntegers(store);
   observer.SetSettings(settings);
   if (const int message = observer.OpenReaders(); message != 0) {

@@ -60,6 +60,8 @@ struct WorkerSettings {
   std::uint32_t mouse_cap = 0;
   std::int32_t network_ave_time = 4;
   std::int32_t cpu_ave_time = 4;
+  std::uint32_t disk_traffic = 0;  // bytes per second; 0 switches the disk check off
+  std::int32_t disk_ave_time = 4;
   std::vector<std::string> window_patterns;             // upper-cased
   std::vector<std::string> window_patterns_as_written;  // the same as the user wrote them
   std::vector<std::string> process_names;               // upper-cased
@@ -73,14 +75,19 @@ void ReadWorkerLists(const SettingsStore& store, WorkerSettings* settings);
 // The worker's monitoring state and one observation pass.
 class Observer {
  public:
+  // disk may be missing where the platform has no disk reader yet; the disk check is then off.
   Observer(WorkerPlatform& platform, ActivitySources& sources, LoadProbe& network,
-           LoadProbe& processor)
-      : platform_(platform), sources_(sources), network_(network), processor_(processor) {}
+           LoadProbe& processor, LoadProbe* disk = nullptr)
+      : platform_(platform),
+        sources_(sources),
+        network_(network),
+        processor_(processor),
+        disk_(disk) {}
 
   void SetSettings(WorkerSettings settings) { settings_ = std::move(settings); }
 
   // Opens the readers whose threshold is set, network first. On failure returns the string id of
-  // the message to show (1000 network, 1004 processor), else 0.
+  // the message to show (1000 network, 1004 processor, 1005 disk), else 0.
   int OpenReaders();
 
   // Samples the loads, tests them, watches the cursor, looks for watched processes and windows,
@@ -94,17 +101,20 @@ class Observer {
   ActivitySources& sources_;
   LoadProbe& network_;
   LoadProbe& processor_;
+  LoadProbe* disk_;
   WorkerSettings settings_;
   std::deque<std::uint32_t> network_window_;
   std::deque<std::uint32_t> processor_window_;
+  std::deque<std::uint32_t> disk_window_;
   std::uint32_t network_average_ = 0;
   std::uint32_t processor_average_ = 0;
+  std::uint32_t disk_average_ = 0;
   std::int32_t anchor_x_ = -1;
   std::int32_t anchor_y_ = -1;
 };
 
 // The whole life of a worker: start-up, passes paced by the wake-up event, end on the run flag.
 void RunWorker(const SettingsStore& store, WorkerPlatform& platform, ActivitySources& sources,
-               LoadProbe& network, LoadProbe& processor);
+               LoadProbe& network, LoadProbe& processor, LoadProbe* disk = nullptr);
 
 }  // namespace dozerin

@@ -24,6 +24,8 @@ constexpr Text kTexts[] = {
      "written to."},
     {IDS_PERF_INIT_NETWORK, "パフォーマンスモニタの初期化に失敗しました。(Network Interface)",
      "Error at initialize perfmon."},
+    {IDS_PERF_INIT_DISK, "パフォーマンスモニタの初期化に失敗しました。(PhysicalDisk)",
+     "Error at initialize perfmon. (PhysicalDisk)"},
     {IDS_THREAD_INIT_FAILED, "スレッドの初期化に失敗しました",
      "The monitoring thread could not be started."},
     {IDS_PERF_INIT_PROCESSOR, "パフォーマンスモニタの初期化に失敗しました。(Processor)",

@@ -29,6 +29,9 @@ inline constexpr IntKey kResetDisplayOnWakeup{"ResetDisplayOnWakeup", 0};
 inline constexpr IntKey kSetMarginOnWakeup{"SetMarginOnWakeup", 0};
 inline constexpr IntKey kNetworkAveTime{"NetworkAveTime", 4};
 inline constexpr IntKey kCpuAveTime{"CPUAveTime", 4};
+// Disk transfers: a threshold in KB/s (0: off) and the samples averaged, like the network's.
+inline constexpr IntKey kDiskTraffic{"DiskTraffic", 0};
+inline constexpr IntKey kDiskAveTime{"DiskAveTime", 4};
 inline constexpr IntKey kLog{"Log", 0};
 
 // Positions "0" to "99" are what the program stores of a list.

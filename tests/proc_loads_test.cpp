@@ -62,6 +62,23 @@ TEST(ProcText, ProcStatRecordedAndHostile) {
   for (int i = 0; i < 4096; ++i) many += "cpu" + std::to_string(i) + " 1 0 0 1\n";
   EXPECT_EQ(ParseProcStat(many).size(), 4096u);
 
+  const struct {
+    const char* text;
+    std::size_t disks;
+  } disks[] = {
+      {"   8       0 sda 100 0 2000 0 50 0 4000 0 0 0 0 0 0 0 0 0 0\n 7 0 loop0 1 0 8 0 0 0 0\n",
+       2},
+      {"8 0 sda 1 2 3 4 5 6\n", 0},                    // too few counters
+      {"8 0 sda 1 2 3 4 5 6 x7\n", 0},                 // not a number
+      {"x 0 sda 1 2 3 4 5 6 7\n", 0},                  // no major number
+      {"8 0 sda 1 2 36028797018963968 4 5 6 7\n", 0},  // sectors past 2^54 bytes
+      {"8 0\n8\n\n", 0},                               // no name
+  };
+  for (const auto& d : disks) EXPECT_EQ(ParseDiskStats(d.text).size(), d.disks) << d.text;
+  const auto sda = ParseDiskStats(disks[0].text)[0];
+  EXPECT_EQ(sda.name + " " + std::to_string(sda.read) + " " + std::to_string(sda.written),
+            "sda 1024000 2048000");
+
   EXPECT_EQ(ParseInterfaceType("772\n"), 772u);
   EXPECT_FALSE(ParseInterfaceType(""));
   EXPECT_FALSE(ParseInterfaceType("77x"));

@@ -327,8 +327,12 @@ class DozerinLinux(unittest.TestCase):
             with open(os.path.join(root, "sys/class/net", name, "type"), "w") as f:
                 f.write(f"{kind}\n")
         os.makedirs(os.path.join(root, "proc/net"))
-        counters = {"lo": 0, "eth0": 0, "busy": 0, "idle": 0}
-        rates = {"lo": 50 << 20, "eth0": 0, "busy": 10, "idle": 90}
+        os.makedirs(os.path.join(root, "sys/class/block/sda1"))
+        open(os.path.join(root, "sys/class/block/sda1/partition"), "w").close()
+        counters = {"lo": 0, "eth0": 0, "busy": 0, "idle": 0, "sda": 0, "sda1": 0, "loop0": 0}
+        # Sectors a second on the disks: a partition and a loop device never count.
+        rates = {"lo": 50 << 20, "eth0": 0, "busy": 10, "idle": 90, "sda": 0, "sda1": 1 << 16,
+                 "loop0": 1 << 16}
         done = threading.Event()
 
         def advance():
@@ -340,7 +344,10 @@ class DozerinLinux(unittest.TestCase):
                     for n in ("lo", "eth0")))
                 stat = (f"cpu  1 1 1 1\ncpu0 {counters['busy']} 0 0 {counters['idle']} 0 0 0 0\n"
                         f"cpu1 0 0 0 {counters['busy'] + counters['idle']} 0 0 0 0\n")
-                for path, text in (("proc/net/dev", net), ("proc/stat", stat)):
+                disks = "".join(f"8 {i} {n} 0 0 {counters[n]} 0 0 0 {counters[n]} 0 0 0 0\n"
+                                for i, n in enumerate(("sda", "sda1", "loop0")))
+                for path, text in (("proc/net/dev", net), ("proc/stat", stat),
+                                   ("proc/diskstats", disks)):
                     with open(os.path.join(root, path + ".new"), "w") as f:
                         f.write(text)
                     os.replace(os.path.join(root, path + ".new"), os.path.join(root, path))
@@ -350,10 +357,15 @@ class DozerinLinux(unittest.TestCase):
         thread.start()
         try:
             p = self.start("[GENERAL]\nLog=1\nNetworkTraffic=102400\nNetworkAveTime=0\n"
-                           "CPUUsage=50\nCPUAveTime=0\n", DOZERIN_PROC_ROOT=root)
-            time.sleep(3)  # loopback traffic alone, a quiet processor
-            self.assertNotIn("Event KIND_NETWORK", self.lines())
-            self.assertNotIn("Event KIND_CPU", self.lines())
+                           "CPUUsage=50\nCPUAveTime=0\nDiskTraffic=1024\nDiskAveTime=0\n",
+                           DOZERIN_PROC_ROOT=root)
+            time.sleep(3)  # loopback traffic, a partition and a loop device alone, a quiet processor
+            for kind in ("NETWORK", "CPU", "DISK"):
+                self.assertNotIn("Event KIND_" + kind, self.lines())
+            rates["sda"] = 1 << 13  # 4 MB/s on the whole disk
+            self.wait_line("Event KIND_DISK")
+            self.assertTrue(wait_until(lambda: re.fullmatch(
+                r"disk \d+\.\d MB/s", "".join(r for _, _, r in self.locks(why=True)))))
             rates["busy"], rates["idle"] = 90, 10
             self.wait_line("Event KIND_CPU")
             rates["eth0"] = 1 << 20
