@@ -58,6 +58,7 @@ struct WorkThreadObject {
   RegistryPerfData perf_data;
   NetworkLoad network{perf_data};
   ProcessorLoad processor{perf_data};
+  DiskLoad disk{perf_data};
 };
 
 }  // namespace
@@ -65,7 +66,8 @@ struct WorkThreadObject {
 WorkerThread StartWorkThreadObject(HWND target, const SettingsStore& store) {
   return WorkerThread::Start(target, [store](WorkerControl& control) {
     const auto self = std::make_unique<WorkThreadObject>(store, control);
-    RunWorker(self->store, self->platform, self->sources, self->network, self->processor);
+    RunWorker(self->store, self->platform, self->sources, self->network, self->processor,
+              &self->disk);
   });
 }
 

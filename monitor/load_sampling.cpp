@@ -20,6 +20,22 @@ std::optional<std::uint32_t> NetworkLoad::Sample() {
   return sum;
 }
 
+bool DiskLoad::Open() {
+  return counter_.Open("PhysicalDisk", "Disk Bytes/sec");
+}
+
+std::optional<std::uint32_t> DiskLoad::Sample() {
+  if (!counter_.Query()) return std::nullopt;
+  do {
+    // The disks together; each disk's own instance is left out, as it is counted in _Total.
+    if (counter_.GetInstanceName() == "_Total") {
+      const std::int32_t rate = counter_.GetRate();
+      return rate > 0 ? static_cast<std::uint32_t>(rate) : 0;
+    }
+  } while (counter_.NextInstance());
+  return 0;
+}
+
 bool ProcessorLoad::Open() {
   return counter_.Open("Processor", "% Processor Time");
 }

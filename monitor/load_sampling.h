@@ -1,5 +1,6 @@
-// The two loads the worker samples once per pass: network traffic summed over the interfaces that
-// are not loopbacks (bytes per second), and the busiest processor's percentage.
+// The loads the worker samples once per pass: network traffic summed over the interfaces that are
+// not loopbacks (bytes per second), the busiest processor's percentage, and the disks' transfers
+// (bytes per second, all physical disks together).
 #pragma once
 
 #include "monitor/worker.h"
@@ -10,6 +11,16 @@ namespace dozerin {
 class NetworkLoad : public LoadProbe {
  public:
   explicit NetworkLoad(PerfDataSource& source) : counter_(source) {}
+  bool Open() override;
+  std::optional<std::uint32_t> Sample() override;
+
+ private:
+  CPerfCounter counter_;
+};
+
+class DiskLoad : public LoadProbe {
+ public:
+  explicit DiskLoad(PerfDataSource& source) : counter_(source) {}
   bool Open() override;
   std::optional<std::uint32_t> Sample() override;
 

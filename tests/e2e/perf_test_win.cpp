@@ -33,13 +33,15 @@ void SetString(HKEY key, const char* name, const std::string& value, DWORD type 
 // so the provider serves the object under test, and only that one, under index 0.
 class PerfProvider {
  public:
-  explicit PerfProvider(bool processor = false) {
+  enum Served { kNetwork, kProcessor, kDisk };
+  explicit PerfProvider(Served served = kNetwork) {
     mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
                                   sizeof(TestPerfSteering), kTestPerfMapping);
     s_ = static_cast<TestPerfSteering*>(
         MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(TestPerfSteering)));
-    s_->network_object = s_->network_counter = processor ? kNotServed : 0;
-    s_->processor_object = s_->processor_counter = processor ? 0 : kNotServed;
+    s_->network_object = s_->network_counter = served == kNetwork ? 0 : kNotServed;
+    s_->processor_object = s_->processor_counter = served == kProcessor ? 0 : kNotServed;
+    s_->disk_object = s_->disk_counter = served == kDisk ? 0 : kNotServed;
     HKEY key = nullptr;
     RegCreateKeyExA(HKEY_LOCAL_MACHINE, (std::string(kService) + "\\Performance").c_str(), 0,
                     nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
@@ -131,7 +133,7 @@ TEST_F(LoadTriggers, TrafficOnAnAdapterKeepsAwakeTrafficOnLoopbackDoesNot) {
 }
 
 TEST_F(LoadTriggers, OneBusyCoreKeepsAwakeThoughTheTotalIsLow) {
-  PerfProvider perf(/*processor=*/true);
+  PerfProvider perf(PerfProvider::kProcessor);
   for (int i = 0; i < kCpus; ++i) perf->busy_percent[i] = 10;
   Running r("[GENERAL]\r\nLog=1\r\nCPUUsage=50\r\nCPUAveTime=0\r\n");
   ASSERT_NE(r.w, nullptr);
@@ -140,6 +142,18 @@ TEST_F(LoadTriggers, OneBusyCoreKeepsAwakeThoughTheTotalIsLow) {
   perf->busy_percent[2] = 90;
   perf->busy_percent[kCpus - 1] = 30;  // _Total
   ASSERT_TRUE(WaitForLogLine(r.inst.log(), "Event KIND_CPU"));
+  EXPECT_TRUE(WaitUntil([&] { return r.Busy(); }));
+}
+
+TEST_F(LoadTriggers, DiskTransfersKeepAwake) {
+  PerfProvider perf(PerfProvider::kDisk);
+  Running r("[GENERAL]\r\nLog=1\r\nDiskTraffic=1024\r\nDiskAveTime=0\r\n");
+  ASSERT_NE(r.w, nullptr);
+  perf->disk_bytes_per_second = 256 << 10;  // a quarter of the threshold, four times on disk 0
+  ASSERT_TRUE(perf.CollectionsGoOn(3));
+  EXPECT_EQ(r.Count("Event KIND_DISK"), 0);
+  perf->disk_bytes_per_second = 4 << 20;
+  ASSERT_TRUE(WaitForLogLine(r.inst.log(), "Event KIND_DISK"));
   EXPECT_TRUE(WaitUntil([&] { return r.Busy(); }));
 }
 

@@ -26,16 +26,19 @@ struct TestPerfSteering {
   // Written by the driver: the title indices of each object and its counter, or kNotServed.
   volatile LONG network_object, network_counter;
   volatile LONG processor_object, processor_counter;
+  volatile LONG disk_object, disk_counter;
   volatile LONG mode;
   volatile LONG bytes_per_second[kAdapters];
   volatile LONG busy_percent[kCpus];
   volatile LONG burst_bytes[kAdapters];  // added once, at the next collection
+  volatile LONG disk_bytes_per_second;   // of "_Total"
   // Kept by the provider.
   volatile LONG collections;
   LONGLONG last_counter_time;  // QueryPerformanceCounter
   LONGLONG last_file_time;     // GetSystemTimeAsFileTime, 100-ns units
   LONGLONG byte_counts[kAdapters];
   LONGLONG idle_times[kCpus];
+  LONGLONG disk_bytes;
 };
 
 }  // namespace dozerin::e2e

@@ -1,7 +1,7 @@
-// A performance extension DLL for the end-to-end tests: serves "Network Interface" and "Processor"
-// objects whose counters follow the rates and loads that the driver sets in shared memory. The
-// system loads it for every collection and unloads it afterwards, so everything it keeps lives in
-// the shared block.
+// A performance extension DLL for the end-to-end tests: serves "Network Interface", "Processor" and
+// "PhysicalDisk" objects whose counters follow the rates and loads that the driver sets in shared
+// memory. The system loads it for every collection and unloads it afterwards, so everything it
+// keeps lives in the shared block.
 #include <windows.h>
 // windows.h first: winperf.h relies on its types.
 #include <winperf.h>
@@ -48,6 +48,7 @@ void Advance(TestPerfSteering* s) {
   if (s->last_counter_time == 0) {
     for (LONGLONG& c : s->byte_counts) c = 1000;
     for (LONGLONG& c : s->idle_times) c = 1000;
+    s->disk_bytes = 1000;
   } else {
     const double seconds =
         static_cast<double>(now.QuadPart - s->last_counter_time) / frequency.QuadPart;
@@ -58,6 +59,7 @@ void Advance(TestPerfSteering* s) {
     }
     for (int i = 0; i < e2e::kCpus; ++i)
       s->idle_times[i] += elapsed * (100 - s->busy_percent[i]) / 100;
+    s->disk_bytes += static_cast<LONGLONG>(s->disk_bytes_per_second * seconds);
   }
   s->last_counter_time = now.QuadPart;
   s->last_file_time = file_time;
@@ -88,6 +90,13 @@ std::vector<unsigned char> Objects(const TestPerfSteering& s, const wchar_t* que
       processor.instances.push_back({"", names[i], {s.idle_times[i]}});
     }
     block.objects.push_back(processor);
+  }
+  if (Wanted(query, s.disk_object)) {
+    // A busy disk 0 that is not counted by itself: only _Total is.
+    block.objects.push_back({static_cast<std::uint32_t>(s.disk_object),
+                             0,
+                             {{static_cast<std::uint32_t>(s.disk_counter), kBulkCount}},
+                             {{"", u"0 C:", {s.disk_bytes * 4}}, {"", u"_Total", {s.disk_bytes}}}});
   }
   *count = static_cast<DWORD>(block.objects.size());
   std::vector<unsigned char> bytes = t::BuildBlock(block);
