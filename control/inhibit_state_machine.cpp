@@ -14,7 +14,7 @@ constexpr KindLine kKindLines[] = {
     {KIND_CPU, "Event KIND_CPU\n"},         {KIND_NETWORK, "Event KIND_NETWORK\n"},
     {KIND_PROCESS, "Event KIND_PROCESS\n"}, {KIND_WINDOW, "Event KIND_WINDOW\n"},
     {KIND_MOUSE, "Event KIND_MOUSE\n"},     {KIND_MANUAL, "Event KIND_MANUAL\n"},
-    {KIND_DISK, "Event KIND_DISK\n"},
+    {KIND_DISK, "Event KIND_DISK\n"},       {KIND_REMOTE, "Event KIND_REMOTE\n"},
 };
 
 }  // namespace

@@ -34,6 +34,7 @@ inline constexpr std::uint32_t KIND_WINDOW = 0x08;
 inline constexpr std::uint32_t KIND_MOUSE = 0x10;
 inline constexpr std::uint32_t KIND_MANUAL = 0x20;  // a hold by hand, from the menu or command line
 inline constexpr std::uint32_t KIND_DISK = 0x40;    // disk transfers above DiskTraffic
+inline constexpr std::uint32_t KIND_REMOTE = 0x80;  // a connection to a watched local port
 
 // A hold by hand handed to the running instance in WM_COPYDATA: dwData names the request; a start
 // carries its length in seconds as a 64-bit integer (0: no end), a stop carries nothing.

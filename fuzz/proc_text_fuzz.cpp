@@ -19,6 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const dozerin::DiskBytes& d : dozerin::ParseDiskStats(text)) {
     if (d.name.empty() || d.name.find_first_of(" \t\n") != std::string::npos) std::abort();
   }
+  for (const dozerin::TcpConnection& c : dozerin::ParseProcNetTcp(text)) {
+    if (c.peer.empty() || c.peer.size() > 39) std::abort();
+  }
   (void)dozerin::ParseInterfaceType(text);
   return 0;
 }

@@ -1,5 +1,6 @@
 #include "monitor/activity_worker_linux.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdlib>
@@ -53,9 +54,21 @@ class SessionWindows : public WindowSource {
 class LinuxSources : public WatchSources {
  public:
   explicit LinuxSources(const std::string& root)
-      : WatchSources(processes_, desktop_), processes_(root) {}
+      : WatchSources(processes_, desktop_), root_(root), processes_(root) {}
   bool ReadCursor(std::int32_t* x, std::int32_t* y) override {
     return desktop_.x11.ReadPointer(x, y);
+  }
+  std::optional<Connection> RemoteConnection(const std::vector<std::uint16_t>& ports) override {
+    for (const char* table : {"/proc/net/tcp", "/proc/net/tcp6"}) {
+      const std::optional<std::string> text = ReadWholeFile(root_ + table);
+      if (!text) continue;
+      for (const TcpConnection& c : ParseProcNetTcp(*text)) {
+        if (c.established && std::find(ports.begin(), ports.end(), c.local_port) != ports.end()) {
+          return Connection{c.local_port, c.peer};
+        }
+      }
+    }
+    return std::nullopt;
   }
   // The compositor sees all input, XWayland's included.
   std::optional<bool> UserWasActive() override {
@@ -64,6 +77,7 @@ class LinuxSources : public WatchSources {
   }
 
  private:
+  std::string root_;
   ProcProcesses processes_;
   SessionWindows desktop_;
 };

@@ -1,5 +1,7 @@
 #include "monitor/proc_loads.h"
 
+#include <algorithm>
+#include <cstdio>
 #include <fstream>
 #include <limits>
 
@@ -120,6 +122,106 @@ std::vector<DiskBytes> ParseDiskStats(std::string_view text) {
       return true;
     }
     out.push_back({std::string(line.substr(pos, name_end - pos)), (*n)[2] * 512, (*n)[6] * 512});
+    return true;
+  });
+  return out;
+}
+
+namespace {
+
+std::optional<std::uint32_t> Hex(std::string_view s) {
+  if (s.empty() || s.size() > 8) return std::nullopt;
+  std::uint32_t value = 0;
+  for (const char c : s) {
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                                             : -1;
+    if (digit < 0) return std::nullopt;
+    value = value * 16 + static_cast<std::uint32_t>(digit);
+  }
+  return value;
+}
+
+// "0100007F" is 127.0.0.1: the word's bytes from its lowest.
+std::string Dotted(std::uint32_t word) {
+  return std::to_string(word & 0xff) + "." + std::to_string((word >> 8) & 0xff) + "." +
+         std::to_string((word >> 16) & 0xff) + "." + std::to_string(word >> 24);
+}
+
+// An address of 8 or 32 hex digits and the port after its colon; nothing when it does not read.
+std::optional<std::pair<std::string, std::uint16_t>> Endpoint(std::string_view s) {
+  const std::size_t colon = s.find(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  const auto port = Hex(s.substr(colon + 1));
+  if (!port || *port > 0xffff || s.substr(colon + 1).size() != 4) return std::nullopt;
+  const std::string_view hex = s.substr(0, colon);
+  std::uint32_t words[4] = {};
+  const std::size_t count = hex.size() / 8;
+  if (hex.size() != 8 && hex.size() != 32) return std::nullopt;
+  for (std::size_t i = 0; i < count; ++i) {
+    const auto word = Hex(hex.substr(i * 8, 8));
+    if (!word) return std::nullopt;
+    words[i] = *word;
+  }
+  const auto port16 = static_cast<std::uint16_t>(*port);
+  if (count == 1) return std::make_pair(Dotted(words[0]), port16);
+  if (words[0] == 0 && words[1] == 0 && words[2] == 0xffff0000u) {
+    return std::make_pair(Dotted(words[3]), port16);  // ::ffff:a.b.c.d
+  }
+  std::uint16_t groups[8];
+  for (int i = 0; i < 4; ++i) {
+    // The word's bytes from its lowest are the address's bytes in order.
+    const std::uint32_t w = words[i];
+    groups[2 * i] = static_cast<std::uint16_t>(((w & 0xff) << 8) | ((w >> 8) & 0xff));
+    groups[2 * i + 1] = static_cast<std::uint16_t>((((w >> 16) & 0xff) << 8) | (w >> 24));
+  }
+  // The longest run of two or more zero groups is written "::".
+  int best = -1;
+  int best_length = 1;
+  for (int i = 0; i < 8;) {
+    int j = i;
+    while (j < 8 && groups[j] == 0) ++j;
+    if (j - i > best_length) best = i, best_length = j - i;
+    i = j == i ? i + 1 : j;
+  }
+  std::string text;
+  char group[8];
+  for (int i = 0; i < 8; ++i) {
+    if (i == best) {
+      text += "::";
+      i += best_length - 1;
+      continue;
+    }
+    if (!text.empty() && text.back() != ':') text += ':';
+    std::snprintf(group, sizeof group, "%x", groups[i]);
+    text += group;
+  }
+  return std::make_pair(text, port16);
+}
+
+}  // namespace
+
+std::vector<TcpConnection> ParseProcNetTcp(std::string_view text) {
+  std::vector<TcpConnection> out;
+  ForEachLine(text, [&](std::string_view line) {
+    line = Trim(line);
+    const std::size_t colon = line.find(": ");
+    if (colon == std::string_view::npos || !Numbers(line.substr(0, colon), 1)) return true;
+    std::string_view fields[3];
+    std::size_t pos = colon + 1;
+    for (std::string_view& field : fields) {
+      pos = line.find_first_not_of(" \t", pos);
+      if (pos == std::string_view::npos) return true;
+      const std::size_t end = std::min(line.find_first_of(" \t", pos), line.size());
+      field = line.substr(pos, end - pos);
+      pos = end;
+    }
+    const auto local = Endpoint(fields[0]);
+    const auto remote = Endpoint(fields[1]);
+    const auto state = Hex(fields[2]);
+    if (!local || !remote || !state) return true;
+    out.push_back({local->second, remote->first, *state == 1});
     return true;
   });
   return out;

@@ -48,6 +48,18 @@ struct DiskBytes {
 // ..." Lines that do not read so are left out, and so is everything after the first 65536 lines.
 std::vector<DiskBytes> ParseDiskStats(std::string_view text);
 
+struct TcpConnection {
+  std::uint16_t local_port = 0;
+  std::string peer;  // "192.0.2.7", "2001:db8::7"
+  bool established = false;
+};
+
+// /proc/net/tcp and /proc/net/tcp6: "sl: local_address rem_address st ...", addresses in hex as
+// the kernel keeps them (each 32-bit word in this machine's little-endian order), ports in hex.
+// An IPv4 address mapped into IPv6 is given as IPv4. Lines that do not read so are left out, and
+// so is everything after the first 65536 lines.
+std::vector<TcpConnection> ParseProcNetTcp(std::string_view text);
+
 // /sys/class/net/<name>/type: the interface's type number (772 is a loopback).
 std::optional<std::uint32_t> ParseInterfaceType(std::string_view text);
 constexpr std::uint32_t kLoopbackType = 772;

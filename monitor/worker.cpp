@@ -40,6 +40,15 @@ void ReadWorkerLists(const SettingsStore& store, WorkerSettings* s) {
   s->window_patterns_as_written = store.ReadList(settings::kWindow);
   s->window_patterns = UpperList(s->window_patterns_as_written);
   s->process_names = UpperList(store.ReadList(settings::kProcess));
+  for (const std::string& entry : store.ReadList(settings::kConnection)) {
+    std::uint32_t port = 0;
+    if (entry.empty() || entry.size() > 5 ||
+        entry.find_first_not_of("0123456789") != std::string::npos) {
+      continue;
+    }
+    port = static_cast<std::uint32_t>(std::stoul(entry));
+    if (port >= 1 && port <= 65535) s->remote_ports.push_back(static_cast<std::uint16_t>(port));
+  }
 }
 
 int Observer::OpenReaders() {
@@ -97,6 +106,13 @@ void Observer::Pass() {
                                                             : settings_.window_patterns[pattern]));
     platform_.Post(SET_BUSY, KIND_WINDOW);
     return;
+  }
+  if (!settings_.remote_ports.empty()) {
+    if (const auto remote = sources_.RemoteConnection(settings_.remote_ports)) {
+      platform_.Explain("remote :" + std::to_string(remote->port) + " from " + remote->peer);
+      platform_.Post(SET_BUSY, KIND_REMOTE);
+      return;
+    }
   }
   platform_.Post(SET_IDLE, 0);
 }

@@ -43,6 +43,15 @@ class ActivitySources {
                                      std::string* matched) = 0;
   virtual bool WatchedWindowExists(const std::vector<std::string>& patterns,
                                    std::size_t* which) = 0;
+  // An established incoming TCP connection to one of the local ports: its port and the peer's
+  // address ("192.0.2.7"); nothing when there is none, or where connections are not read.
+  struct Connection {
+    std::uint16_t port = 0;
+    std::string peer;
+  };
+  virtual std::optional<Connection> RemoteConnection(const std::vector<std::uint16_t>& /*ports*/) {
+    return std::nullopt;
+  }
 };
 
 // One load reading per pass: network bytes per second, or the busiest processor's percentage.
@@ -65,10 +74,12 @@ struct WorkerSettings {
   std::vector<std::string> window_patterns;             // upper-cased
   std::vector<std::string> window_patterns_as_written;  // the same as the user wrote them
   std::vector<std::string> process_names;               // upper-cased
+  std::vector<std::uint16_t> remote_ports;              // 1 to 65535
 };
 
-// The worker's start-up reads: the five GENERAL integers first; the lists (WINDOW, then PROCESS,
-// every entry upper-cased) only once the readers are open.
+// The worker's start-up reads: the GENERAL integers first; the lists (WINDOW, then PROCESS, every
+// entry upper-cased, then CONNECTION, whose entries that are no port 1 to 65535 are left out) only
+// once the readers are open.
 WorkerSettings ReadWorkerIntegers(const SettingsStore& store);
 void ReadWorkerLists(const SettingsStore& store, WorkerSettings* settings);
 

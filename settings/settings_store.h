@@ -15,6 +15,8 @@ namespace settings {
 inline constexpr char kGeneral[] = "GENERAL";
 inline constexpr char kProcess[] = "PROCESS";
 inline constexpr char kWindow[] = "WINDOW";
+// Local TCP ports whose established incoming connections keep the machine awake ("22", "3389").
+inline constexpr char kConnection[] = "CONNECTION";
 
 struct IntKey {
   const char* name;

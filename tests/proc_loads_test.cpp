@@ -79,6 +79,24 @@ TEST(ProcText, ProcStatRecordedAndHostile) {
   EXPECT_EQ(sda.name + " " + std::to_string(sda.read) + " " + std::to_string(sda.written),
             "sda 1024000 2048000");
 
+  const auto tcp = ParseProcNetTcp(
+      "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid\n"
+      "   0: 0100007F:0016 0700020C:C350 01 00000000:00000000 00:00000000 00000000 0\n"
+      "   1: 00000000:0016 00000000:0000 0A 00000000:00000000 00:00000000 00000000 0\n"
+      "   2: 00000000000000000000000000000000:0D3D 0000000000000000FFFF0000070200C0:1F90 01 0\n"
+      "   3: 00000000000000000000000000000000:170C B80D0120000000000000000007000000:1F90 01 0\n"
+      "   4: 0100007F:16 0700020C:C350 01\n"      // a short port
+      "   5: 0100007F:0016 0700020C:C350\n"       // no state
+      "   6: 0100007G:0016 0700020C:C350 01\n"    // not hex
+      "   x: 0100007F:0016 0700020C:C350 01\n");  // no slot number
+  ASSERT_EQ(tcp.size(), 4u);
+  EXPECT_EQ(tcp[0].local_port, 22);
+  EXPECT_EQ(tcp[0].peer, "12.2.0.7");
+  EXPECT_TRUE(tcp[0].established);
+  EXPECT_FALSE(tcp[1].established);  // listening
+  EXPECT_EQ(tcp[2].peer + " " + tcp[3].peer, "192.0.2.7 2001:db8::7");
+  EXPECT_EQ(tcp[3].local_port, 5900);
+
   EXPECT_EQ(ParseInterfaceType("772\n"), 772u);
   EXPECT_FALSE(ParseInterfaceType(""));
   EXPECT_FALSE(ParseInterfaceType("77x"));

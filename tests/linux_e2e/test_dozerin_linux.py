@@ -7,6 +7,7 @@ import re
 import runpy
 import shutil
 import signal
+import socket
 import subprocess
 import tempfile
 import threading
@@ -299,6 +300,20 @@ class DozerinLinux(unittest.TestCase):
         dbus.SessionBus().get_object("org.dozerin.Dozerin", "/org/dozerin/Dozerin").KeepAwake(
             dbus.Int64(60), dbus_interface="org.dozerin.Dozerin", timeout=5)  # else NoReply
         p.kill()
+
+    def test_remote_connection_to_a_watched_port(self):
+        listener = socket.create_server(("127.0.0.1", 0))
+        port = listener.getsockname()[1]
+        p = self.start(f"[GENERAL]\nLog=1\nMaxMargin=2\n[CONNECTION]\n0=x\n1={port}\n")
+        with socket.create_connection(("127.0.0.1", port)) as client:
+            accepted, _ = listener.accept()
+            self.wait_line("Event KIND_REMOTE")
+            self.assertTrue(wait_until(lambda: self.locks(why=True) == [
+                ("idle", "block", f"remote :{port} from 127.0.0.1")]), self.locks(why=True))
+            accepted.close()
+        self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8))
+        listener.close()
+        self.stop(p)
 
     def test_second_start_ends_at_once(self):
         p = self.start("[GENERAL]\nLog=1\n")
