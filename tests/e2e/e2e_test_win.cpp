@@ -2,6 +2,8 @@
 // driven through its window messages, the mouse and its tray menu, checked by its log, its exit
 // code and the screen.
 #include <gtest/gtest.h>
+#include <winsock2.h>
+// winsock2.h before windows.h, which would bring the old winsock in.
 #include <windows.h>
 // windows.h first: shellapi.h relies on its types.
 #include <shellapi.h>
@@ -504,6 +506,34 @@ TEST(Hold, FromTheCommandLineAndTheMenu) {
   }
   EXPECT_EQ(holds, (Lines{"Event KIND_MANUAL", "Set STATE_MARGIN", "Event KIND_MANUAL",
                           "Set STATE_MARGIN"}));
+}
+
+// A connection from this test to a loopback listener whose port the settings list keeps the
+// machine awake until it closes and the margin runs out.
+TEST(Remote, AConnectionToAListedPort) {
+  WSADATA wsa;
+  ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);
+  SOCKET listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in address = {};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int length = sizeof address;
+  ASSERT_EQ(bind(listener, reinterpret_cast<sockaddr*>(&address), length), 0);
+  ASSERT_EQ(listen(listener, 1), 0);
+  getsockname(listener, reinterpret_cast<sockaddr*>(&address), &length);
+  const int port = ntohs(address.sin_port);
+  Started s("[GENERAL]\r\nLog=1\r\nMaxMargin=2\r\n[CONNECTION]\r\n0=" + std::to_string(port) +
+            "\r\n");
+  ASSERT_NE(s.w, nullptr);
+  SOCKET client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+  SOCKET accepted = accept(listener, nullptr, nullptr);
+  EXPECT_TRUE(WaitForLogLine(s.inst.log(), "Event KIND_REMOTE"));
+  EXPECT_TRUE(Refused(s.w));
+  for (SOCKET open : {accepted, client, listener}) closesocket(open);
+  EXPECT_TRUE(WaitUntil([&] { return !Refused(s.w); }, 20s));
+  EXPECT_EQ(Close(s.p, s.w), 0u);
+  WSACleanup();
 }
 
 TEST(English, KeepAwakeSubmenu) {
