@@ -190,7 +190,7 @@ TEST_F(InhibitTest, NegativeMaxMarginIsAMarginThatDoesNotEnd) {
 
 TEST_F(InhibitTest, KindLinesInFixedOrderOnlyWhenLogging) {
   machine_.OnActivityEvent(
-      SET_BUSY, KIND_MOUSE | KIND_CPU | KIND_WINDOW | KIND_NETWORK | KIND_PROCESS | 0x80);
+      SET_BUSY, KIND_MOUSE | KIND_CPU | KIND_WINDOW | KIND_NETWORK | KIND_PROCESS | 0x100);
   EXPECT_EQ(platform_.Take(),
             (Calls{"LOG Event KIND_CPU", "LOG Event KIND_NETWORK", "LOG Event KIND_PROCESS",
                    "LOG Event KIND_WINDOW", "LOG Event KIND_MOUSE", "LOG Set STATE_BUSY"}));
