@@ -30,9 +30,9 @@ QString Ui(int id) {
   return QString::fromUtf8(text.data(), static_cast<int>(text.size()));
 }
 
-// What cannot be watched on this desktop, said once in the log and shown on the Window page; 0
-// when everything can.
-// On GNOME the main thread listens to the shell for the worker.
+// What cannot be watched on this desktop, said once in the log and shown in the settings dialog;
+// 0 when everything can. On GNOME it also starts the main thread's listening to the shell, which
+// the worker reads.
 int WindowNotice() {
   const bool x11 = X11Available();
   switch (ProbeWaylandWindows()) {
