@@ -23,7 +23,8 @@ EXTENSION = os.path.join(HERE, "../../res/gnome-shell/dozerin@dozerin.org")
 WINDOW = ("import sys, gi\ngi.require_version('Gtk', '3.0')\nfrom gi.repository import Gtk\n"
           "w = Gtk.Window(title=sys.argv[1])\nw.show_all()\nGtk.main()\n")
 # sway refuses root: as root the tests run it as nobody.
-NOBODY = ["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"] if os.geteuid() == 0 else []
+NOBODY = (["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"]
+          if os.geteuid() == 0 else [])
 
 
 def wait_until(condition, timeout=60.0, every=None):

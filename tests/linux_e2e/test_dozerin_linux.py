@@ -374,7 +374,7 @@ class DozerinLinux(unittest.TestCase):
             p = self.start("[GENERAL]\nLog=1\nNetworkTraffic=102400\nNetworkAveTime=0\n"
                            "CPUUsage=50\nCPUAveTime=0\nDiskTraffic=1024\nDiskAveTime=0\n",
                            DOZERIN_PROC_ROOT=root)
-            time.sleep(3)  # loopback traffic, a partition and a loop device alone, a quiet processor
+            time.sleep(3)  # loopback traffic, a partition and a loop device, a quiet processor
             for kind in ("NETWORK", "CPU", "DISK"):
                 self.assertNotIn("Event KIND_" + kind, self.lines())
             rates["sda"] = 1 << 13  # 4 MB/s on the whole disk
