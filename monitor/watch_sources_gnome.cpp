@@ -23,7 +23,6 @@ constexpr char kIdleInterface[] = "org.gnome.Mutter.IdleMonitor";
 // What the listener keeps for the worker.
 struct Kept {
   std::mutex mutex;
-  bool listing = false;  // the extension has answered
   std::vector<TopLevelWindow> windows;
   bool monitoring = false;  // the idle monitor has taken the watch
   bool active = false;      // input since the last second without any
@@ -81,7 +80,6 @@ class GnomeShellListener : public QObject {
     list.endArray();
     Kept& kept = Shared();
     const std::lock_guard<std::mutex> lock(kept.mutex);
-    kept.listing = true;
     kept.windows = std::move(windows);
   }
 
@@ -93,9 +91,9 @@ class GnomeShellListener : public QObject {
         kept.active = false;
       }
       // A watch for the next input, which Mutter drops once it fires.
-      Call(QStringLiteral("AddUserActiveWatch"), {}, &active_watch_);
-    } else if (id == active_watch_ && active_watch_ != 0) {
-      active_watch_ = 0;
+      Call(QStringLiteral("AddUserActiveWatch"), {}, nullptr);
+    } else if (idle_watch_ != 0) {
+      // The user-active watch (the only other one), which may fire before its id comes back.
       const std::lock_guard<std::mutex> lock(kept.mutex);
       kept.active = true;
       kept.resumed = true;
@@ -109,7 +107,6 @@ class GnomeShellListener : public QObject {
     if (name == Q(kShellWindowsService)) {
       {
         const std::lock_guard<std::mutex> lock(kept.mutex);
-        kept.listing = false;
         kept.windows.clear();
       }
       if (!present) return;
@@ -125,7 +122,6 @@ class GnomeShellListener : public QObject {
       return;
     }
     idle_watch_ = 0;
-    active_watch_ = 0;
     {
       const std::lock_guard<std::mutex> lock(kept.mutex);
       kept.monitoring = false;
@@ -137,7 +133,7 @@ class GnomeShellListener : public QObject {
     }
   }
 
-  // Asks the idle monitor for a watch; its id lands in *id.
+  // Asks the idle monitor for a watch; its id lands in *id, when given.
   void Call(const QString& method, const QList<QVariant>& arguments, uint* id) {
     QDBusMessage ask =
         QDBusMessage::createMethodCall(Q(kIdleService), Q(kIdlePath), Q(kIdleInterface), method);
@@ -146,7 +142,7 @@ class GnomeShellListener : public QObject {
     connect(pending, &QDBusPendingCallWatcher::finished, this, [id](QDBusPendingCallWatcher* w) {
       const QDBusPendingReply<uint> reply = *w;
       if (!reply.isError()) {
-        *id = reply.value();
+        if (id != nullptr) *id = reply.value();
         Kept& kept = Shared();
         const std::lock_guard<std::mutex> lock(kept.mutex);
         kept.monitoring = true;
@@ -158,7 +154,6 @@ class GnomeShellListener : public QObject {
   QDBusConnection bus_;
   QDBusServiceWatcher watcher_;
   uint idle_watch_ = 0;
-  uint active_watch_ = 0;
 };
 
 bool GnomeShellWindowsEnabled() {
