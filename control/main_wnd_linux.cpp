@@ -34,7 +34,6 @@ QString Ui(int id) {
 // 0 when everything can. On GNOME it also starts the main thread's listening to the shell, which
 // the worker reads.
 int WindowNotice() {
-  const bool x11 = X11Available();
   switch (ProbeWaylandWindows()) {
     case WaylandWindows::kListed:
       return 0;
@@ -48,7 +47,7 @@ int WindowNotice() {
     case WaylandWindows::kNoSession:
       break;
   }
-  if (!x11) return kTextNoDisplay;
+  if (!X11Available()) return kTextNoDisplay;
   // A Wayland session whose compositor did not answer: the display is XWayland's.
   const bool wayland =
       !qgetenv("WAYLAND_DISPLAY").isEmpty() || qgetenv("XDG_SESSION_TYPE") == "wayland";
@@ -114,11 +113,11 @@ bool CMainWnd::Create() {
   notifier_ = std::make_unique<StatusNotifierItem>(
       menu_, [this] { RunSettingsCommand(); }, [this](bool watcher) { ShowXEmbedIcon(!watcher); });
   notifier_->SetIcon(icons_[machine_.displayed_state()]);
-  ShowXEmbedIcon(!StatusNotifierItem::WatcherPresent());
+  const bool watcher = StatusNotifierItem::WatcherPresent();
+  ShowXEmbedIcon(!watcher);
   UpdateTooltip();
   // With no tray host at all, one notification says how to reach the program.
-  if (!nothing_to_show && !StatusNotifierItem::WatcherPresent() &&
-      !QSystemTrayIcon::isSystemTrayAvailable()) {
+  if (!nothing_to_show && !watcher && !QSystemTrayIcon::isSystemTrayAvailable()) {
     QDBusMessage note = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.Notifications"),
         QStringLiteral("/org/freedesktop/Notifications"),

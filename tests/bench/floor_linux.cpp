@@ -13,23 +13,9 @@
 #include <sstream>
 #include <string>
 
-namespace {
+#include "tests/bench/titled_windows.h"
 
-void MakeWindows(xcb_connection_t* x, const xcb_screen_t* screen, int count) {
-  for (int i = 0; i < count; ++i) {
-    const xcb_window_t w = xcb_generate_id(x);
-    xcb_create_window(x, XCB_COPY_FROM_PARENT, w, screen->root, 0, 0, 10, 10, 0,
-                      XCB_WINDOW_CLASS_INPUT_OUTPUT, screen->root_visual, 0, nullptr);
-    const std::string title = "Window number " + std::to_string(i) + " - Some Program";
-    xcb_change_property(x, XCB_PROP_MODE_REPLACE, w, XCB_ATOM_WM_NAME, XCB_ATOM_STRING, 8,
-                        static_cast<std::uint32_t>(title.size()), title.data());
-    xcb_map_window(x, w);
-  }
-  xcb_flush(x);
-  std::puts("made");
-  std::fflush(stdout);
-  pause();
-}
+namespace {
 
 std::size_t Slurp(const char* path) {
   std::ifstream in(path);
@@ -44,8 +30,12 @@ int main(int argc, char** argv) {
   xcb_connection_t* x = xcb_connect(nullptr, nullptr);
   if (xcb_connection_has_error(x) != 0) return 1;
   const xcb_screen_t* screen = xcb_setup_roots_iterator(xcb_get_setup(x)).data;
-  if (argc == 3 && std::strcmp(argv[1], "--windows") == 0)
-    MakeWindows(x, screen, std::atoi(argv[2]));
+  if (argc == 3 && std::strcmp(argv[1], "--windows") == 0) {
+    if (dozerin::MakeTitledWindows(std::atoi(argv[2])) == nullptr) return 1;
+    std::puts("made");
+    std::fflush(stdout);
+    pause();  // the windows last as long as their connection
+  }
   for (;;) {
     std::size_t seen = 0;
     if (DIR* proc = opendir("/proc")) {
