@@ -22,7 +22,12 @@ bool PrivateFolder(const std::string& folder) {
 }  // namespace
 
 InstanceLock::~InstanceLock() {
+  Release();
+}
+
+void InstanceLock::Release() {
   if (fd_ >= 0) close(fd_);
+  fd_ = -1;
 }
 
 InstanceLock::Outcome InstanceLock::Take(const std::vector<std::string>& paths,

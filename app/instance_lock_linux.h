@@ -25,6 +25,8 @@ class InstanceLock {
   // make the program believe another instance runs. *tried, when given, receives why each
   // passed-over place would not do.
   Outcome Take(const std::vector<std::string>& paths, std::string* tried = nullptr);
+  // Lets the lock go before the end of the process.
+  void Release();
 
  private:
   int fd_ = -1;

@@ -9,16 +9,19 @@
 #include <QApplication>
 #include <QDBusConnection>
 #include <QDBusMessage>
+#include <QDBusUnixFileDescriptor>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <thread>
 #include <vector>
 
+#include "app/command_hold_linux.h"
 #include "app/instance_lock_linux.h"
 #include "app/main_app.h"
 #include "app/text.h"
@@ -82,6 +85,42 @@ bool HandOver(const KeepAwakeRequest& request, const std::string& base_name) {
              .type() == QDBusMessage::ReplyMessage;
 }
 
+// Runs the command of --while under a hold: the running instance's when it takes it (the bus tells
+// it who asks, and it keeps the hold until that process ends), else logind's idle lock taken here
+// for the command's life. The command's exit code; 127 when it could not be started.
+int RunWhile(const std::vector<std::string>& command, bool instance_running,
+             const std::string& base_name) {
+  const pid_t pid = StartCommand(command);
+  if (pid < 0) {
+    const int error = errno;
+    std::fprintf(stderr, "%s (%s)\n", Said(IDS_WHILE_NOT_STARTED, command[0]).c_str(),
+                 std::strerror(error));
+    return 127;
+  }
+  const QString holder = QString::fromStdString(WhileHolder(command[0], pid));
+  const bool handed_over =
+      instance_running &&
+      CallRunning(base_name, QStringLiteral("KeepAwakeWhile"), {holder}).type() ==
+          QDBusMessage::ReplyMessage;
+  QDBusUnixFileDescriptor lock;  // held until the end of this process
+  if (!handed_over) {
+    QDBusMessage call = QDBusMessage::createMethodCall(
+        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
+        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
+    call.setArguments({QStringLiteral("idle"), QStringLiteral("Dozerin"),
+                       QStringLiteral("kept awake for ") + holder, QStringLiteral("block")});
+    const QDBusMessage reply = QDBusConnection::systemBus().call(call, QDBus::Block, 10000);
+    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
+      lock = qvariant_cast<QDBusUnixFileDescriptor>(reply.arguments().first());
+    }
+    if (!lock.isValid()) {
+      std::fprintf(stderr, "%s: could not keep awake: %s\n", base_name.c_str(),
+                   reply.errorMessage().toUtf8().constData());
+    }
+  }
+  return WaitForCommand(pid);
+}
+
 }  // namespace
 
 struct CMainApp::Platform {
@@ -119,6 +158,13 @@ bool CMainApp::InitInstance() {
   if (lock == InstanceLock::Outcome::kNone) {
     std::fprintf(stderr, "%s: no place for the one-instance lock; running without it.\n%s",
                  paths_.base_name.c_str(), tried.c_str());
+  }
+  if (keep_awake_.kind == KeepAwakeRequest::Kind::kWhile) {
+    // Not an instance: a normal start may come while the command runs.
+    platform_->lock.Release();
+    start_exit_code_ =
+        RunWhile(keep_awake_.command, lock == InstanceLock::Outcome::kRunning, paths_.base_name);
+    return false;
   }
   if (lock == InstanceLock::Outcome::kRunning) {
     // Another start: silent, unless it brings a hold or a stop, asks for the settings or asks how
@@ -223,6 +269,10 @@ int main(int argc, char** argv) {
       dozerin::ParseKeepAwake(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
   if (request.kind == KeepAwakeRequest::Kind::kBad) {
     std::fprintf(stderr, "%s\n", dozerin::Said(IDS_KEEP_AWAKE_BAD_VALUE, request.value).c_str());
+    return 2;
+  }
+  if (request.kind == KeepAwakeRequest::Kind::kWhile && request.command.empty()) {
+    std::fprintf(stderr, "%s\n", dozerin::Said(IDS_WHILE_NO_COMMAND).c_str());
     return 2;
   }
   // Wayland first, then an X server that answers, and with neither (a server, a session without

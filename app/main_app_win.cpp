@@ -3,8 +3,10 @@
 // windows.h first: commctrl.h relies on its types.
 #include <commctrl.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <vector>
 
 #include "app/framework_win.h"
@@ -136,6 +138,44 @@ void SayLine(const std::string& line) {
   win::ShowMessage(nullptr, line, MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
 }
 
+// Runs the command of --while under a hold: the running instance's when it takes it (it keeps the
+// hold until this process ends), else this process's own execution state for the command's life.
+// The command's exit code; 127 when it could not be started.
+int RunWhile(const std::vector<std::string>& command, bool instance_running,
+             const std::string& base_name) {
+  std::string line = JoinCommandLine(command);
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  // The command writes where this process's own output goes, when that leads somewhere.
+  const HANDLE streams[3] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
+                             GetStdHandle(STD_ERROR_HANDLE)};
+  if (streams[1] != nullptr && streams[1] != INVALID_HANDLE_VALUE) {
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = streams[0];
+    startup.hStdOutput = streams[1];
+    startup.hStdError = streams[2];
+  }
+  PROCESS_INFORMATION started = {};
+  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                      &started)) {
+    SayLine(text::FillIn(win::LoadResString(IDS_WHILE_NOT_STARTED), command[0]));
+    return 127;
+  }
+  win::UniqueHandle process(started.hProcess);
+  win::UniqueHandle thread(started.hThread);
+  WhileRequest request = {};
+  request.requester_pid = GetCurrentProcessId();
+  const std::string holder = WhileHolder(command[0], started.dwProcessId);
+  std::memcpy(request.holder, holder.data(), std::min(holder.size(), sizeof request.holder));
+  if (!instance_running || !SendRunning(base_name, kCopyDataWhile, &request, sizeof request)) {
+    SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+  }
+  WaitForSingleObject(process.get(), INFINITE);
+  DWORD code = 1;
+  GetExitCodeProcess(process.get(), &code);
+  return static_cast<int>(code);
+}
+
 }  // namespace
 
 struct CMainApp::Platform {
@@ -170,7 +210,14 @@ bool CMainApp::InitInstance() {
   log_.Configure(paths_.log, store_.ReadInt(settings::kLog) != 0);
 
   platform_->instance_mutex.Reset(CreateMutexA(nullptr, TRUE, paths_.base_name.c_str()));
-  if (GetLastError() == ERROR_ALREADY_EXISTS) {
+  const bool instance_running = GetLastError() == ERROR_ALREADY_EXISTS;
+  if (keep_awake_.kind == KeepAwakeRequest::Kind::kWhile) {
+    // Not an instance: a normal start may come while the command runs.
+    platform_->instance_mutex.Reset();
+    start_exit_code_ = RunWhile(keep_awake_.command, instance_running, paths_.base_name);
+    return false;
+  }
+  if (instance_running) {
     // Another start: silent, unless it brings a hold or a stop, asks for the settings or asks how
     // things stand.
     if (keep_awake_.kind != KeepAwakeRequest::Kind::kNone &&
@@ -240,6 +287,12 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
           dozerin::win::LoadResString(IDS_KEEP_AWAKE_BAD_VALUE), request.value);
       dozerin::win::SetAppTitle(dozerin::win::LoadResString(IDS_FRAMEWORK_APP_TITLE));
       dozerin::win::ShowMessage(nullptr, text, MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND);
+      return 2;
+    }
+    if (request.kind == KeepAwakeRequest::Kind::kWhile && request.command.empty()) {
+      dozerin::win::SetAppTitle(dozerin::win::LoadResString(IDS_FRAMEWORK_APP_TITLE));
+      dozerin::win::ShowMessage(nullptr, dozerin::win::LoadResString(IDS_WHILE_NO_COMMAND),
+                                MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND);
       return 2;
     }
     dozerin::CMainApp& app = dozerin::App();

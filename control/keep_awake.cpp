@@ -1,5 +1,7 @@
 #include "control/keep_awake.h"
 
+#include <algorithm>
+
 #include "app/text.h"
 #include "control/inhibit_state_machine.h"
 #include "control/why_awake.h"
@@ -45,6 +47,13 @@ KeepAwakeRequest ParseKeepAwake(const std::vector<std::string>& args) {
     const std::string_view arg = args[i];
     request.open_settings = request.open_settings || arg == "--settings";
     request.ask_status = request.ask_status || arg == "--status";
+    if (arg == "--while") {
+      const std::size_t first = i + 1 < args.size() && args[i + 1] == "--" ? i + 2 : i + 1;
+      request.kind = KeepAwakeRequest::Kind::kWhile;
+      request.command.assign(
+          args.begin() + static_cast<std::ptrdiff_t>(std::min(first, args.size())), args.end());
+      return request;
+    }
     if (arg.substr(0, kOption.size()) != kOption) continue;
     std::string_view rest = arg.substr(kOption.size());
     bool has_value = false;
@@ -70,6 +79,40 @@ KeepAwakeRequest ParseKeepAwake(const std::vector<std::string>& args) {
     if (request.kind == KeepAwakeRequest::Kind::kBad) return request;  // the first bad one
   }
   return request;
+}
+
+std::string JoinCommandLine(const std::vector<std::string>& args) {
+  std::string line;
+  for (const std::string& arg : args) {
+    if (!line.empty()) line += ' ';
+    if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) {
+      line += arg;
+      continue;
+    }
+    line += '"';
+    std::size_t backslashes = 0;
+    for (const char c : arg) {
+      if (c == '\\') {
+        ++backslashes;
+        continue;
+      }
+      // Backslashes before a quote stand for themselves only when doubled; the quote then needs
+      // one more.
+      line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+      backslashes = 0;
+      line += c;
+    }
+    line.append(backslashes * 2, '\\');  // before the closing quote
+    line += '"';
+  }
+  return line;
+}
+
+std::string WhileHolder(std::string_view program, std::uint64_t pid) {
+  const std::size_t slash = program.find_last_of("/\\");
+  const std::string_view name =
+      slash == std::string_view::npos ? program : program.substr(slash + 1);
+  return std::string(name) + " (pid " + std::to_string(pid) + ")";
 }
 
 const std::vector<HoldChoice>& HoldChoices() {

@@ -12,20 +12,29 @@ namespace dozerin {
 class InhibitStateMachine;
 
 struct KeepAwakeRequest {
-  enum class Kind { kNone, kStart, kStop, kBad };
+  enum class Kind { kNone, kStart, kStop, kBad, kWhile };
   Kind kind = Kind::kNone;
   std::int64_t seconds = 0;    // of a start; 0 for a hold without an end
   std::string value;           // as written, for the message about a bad one
   bool open_settings = false;  // --settings: the settings dialog, of the running instance if any
   bool ask_status = false;     // --status: the running instance's state and why, then the end
+  std::vector<std::string> command;  // of --while: the program and its arguments
 };
 
 // The last --keep-awake among the arguments (the program's name left out): "--keep-awake" alone
 // (or followed by a value of its own: "--keep-awake 2h") starts a hold without an end,
 // "--keep-awake=90m" (also "2h", "45s") one of that length, "=0" or "=off" stops a hold. A value
 // that is no such length, or longer than a year and a day, is bad. "--settings" and "--status" may
-// come with it.
+// come with it. "--while COMMAND ARGS..." (or "--while -- COMMAND ...") ends the options: all that
+// follows is the command to keep the machine awake for.
 KeepAwakeRequest ParseKeepAwake(const std::vector<std::string>& args);
+
+// The command line that gives a Windows program these arguments as its C runtime splits them:
+// each quoted only when it must be, backslashes doubled only before a quote.
+std::string JoinCommandLine(const std::vector<std::string>& args);
+
+// Who a hold for a command is kept for, as its tooltip names it: "make (pid 4242)".
+std::string WhileHolder(std::string_view program, std::uint64_t pid);
 
 // The reason a hold gives, in the log's language, like "process vlc" for a watched program.
 inline constexpr char kHoldReason[] = "kept awake by hand";

@@ -1,17 +1,24 @@
 #include "control/main_wnd_linux.h"
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
 #include <QDBusPendingCall>
+#include <QDBusReply>
 #include <QDesktopServices>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QUrl>
+#include <algorithm>
 #include <cstdlib>
 
 #include "app/main_app.h"
 #include "app/paths.h"
+#include "app/text.h"
 #include "control/keep_awake.h"
 #include "control/why_awake.h"
 #include "monitor/activity_worker_linux.h"
@@ -166,6 +173,23 @@ void HoldService::KeepAwake(qlonglong seconds) {
       &wnd_, [wnd = &wnd_, seconds] { wnd->StartHold(seconds); }, Qt::QueuedConnection);
 }
 
+void HoldService::KeepAwakeWhile(const QString& holder) {
+  // The hold lasts as long as the process that asks, as the bus knows it: no caller can name
+  // another process for it.
+  const QDBusReply<uint> pid = connection().interface()->servicePid(message().service());
+  const int pidfd =
+      pid.isValid() ? static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid.value()), 0))
+                    : -1;
+  if (pidfd < 0) {
+    sendErrorReply(QDBusError::Failed, QStringLiteral("the calling process cannot be watched"));
+    return;
+  }
+  AnswerNow();
+  QMetaObject::invokeMethod(
+      &wnd_, [wnd = &wnd_, pidfd, holder = holder.left(300)] { wnd->StartWhile(pidfd, holder); },
+      Qt::QueuedConnection);
+}
+
 void HoldService::Stop() {
   AnswerNow();
   QMetaObject::invokeMethod(
@@ -190,8 +214,47 @@ QString CMainWnd::StatusText() const {
   return QString::fromStdString(StatusLine(tooltip_.toStdString()));
 }
 
+CMainWnd::WhileHold::~WhileHold() {
+  ended.reset();
+  close(pidfd);
+}
+
+void CMainWnd::StartWhile(int pidfd, const QString& holder) {
+  auto hold = std::make_unique<WhileHold>(pidfd);
+  if (closed_) return;
+  hold->holder = holder;
+  hold->ended = std::make_unique<QSocketNotifier>(pidfd, QSocketNotifier::Read);
+  connect(hold->ended.get(), &QSocketNotifier::activated, this, [this, pidfd] { EndWhile(pidfd); });
+  while_holds_.push_back(std::move(hold));
+  const FileError e = machine_.StartHold(0);
+  why_ = QString::fromLatin1(kHoldReason);
+  UpdateTooltip();
+  Report(e);
+}
+
+void CMainWnd::EndWhile(int pidfd) {
+  // Removed on a later turn: the notifier that calls here goes with it.
+  QMetaObject::invokeMethod(
+      this,
+      [this, pidfd] {
+        const std::size_t before = while_holds_.size();
+        while_holds_.erase(std::remove_if(while_holds_.begin(), while_holds_.end(),
+                                          [pidfd](const auto& h) { return h->pidfd == pidfd; }),
+                           while_holds_.end());
+        if (before == 0 || !while_holds_.empty() || closed_) {
+          UpdateTooltip();
+          return;
+        }
+        const FileError e = machine_.StopHold();
+        UpdateTooltip();
+        Report(e);
+      },
+      Qt::QueuedConnection);
+}
+
 void CMainWnd::StartHold(std::int64_t seconds) {
   if (closed_) return;
+  while_holds_.clear();
   const FileError e = machine_.StartHold(seconds);
   why_ = QString::fromLatin1(kHoldReason);  // also for the margin that follows it
   UpdateTooltip();
@@ -200,6 +263,7 @@ void CMainWnd::StartHold(std::int64_t seconds) {
 
 void CMainWnd::StopHold() {
   if (closed_) return;
+  while_holds_.clear();
   const FileError e = machine_.StopHold();
   UpdateTooltip();
   Report(e);
@@ -207,7 +271,8 @@ void CMainWnd::StopHold() {
 
 void CMainWnd::ShowHoldInMenu() {
   for (QAction* item : hold_items_) {
-    item->setChecked(machine_.holding() && machine_.hold_length() == item->data().toLongLong());
+    item->setChecked(machine_.holding() && while_holds_.empty() &&
+                     machine_.hold_length() == item->data().toLongLong());
   }
   hold_stop_->setEnabled(machine_.holding());
 }
@@ -277,18 +342,24 @@ void CMainWnd::OnTick() {
   const FileError e = machine_.OnTick();
   in_tick_ = false;
   // What this tick asked for is held until a tick asks for less.
-  inhibitors_.Want((tick_requests_ & kEsSystemRequired) != 0,
-                   (tick_requests_ & kEsDisplayRequired) != 0,
-                   machine_.holding() ? QString::fromLatin1(kHoldReason) : why_);
+  inhibitors_.Want(
+      (tick_requests_ & kEsSystemRequired) != 0, (tick_requests_ & kEsDisplayRequired) != 0,
+      !machine_.holding()    ? why_
+      : while_holds_.empty() ? QString::fromLatin1(kHoldReason)
+                             : QStringLiteral("kept awake for ") + while_holds_.back()->holder);
   UpdateTooltip();
   Report(e);
 }
 
 void CMainWnd::UpdateTooltip() {
   const bool japanese = JapaneseLocale();
+  const std::string no_end = while_holds_.empty()
+                                 ? std::string(UiText(IDS_HOLD_NO_END, japanese))
+                                 : text::FillIn(UiText(IDS_HOLD_WHILE, japanese),
+                                                while_holds_.back()->holder.toStdString());
   QString tip = QString::fromStdString(
       ProgramTooltip(machine_, UiText(IDS_APP_TITLE, false), why_.toStdString(),
-                     UiText(IDS_HOLD_MINUTES_LEFT, japanese), UiText(IDS_HOLD_NO_END, japanese)));
+                     UiText(IDS_HOLD_MINUTES_LEFT, japanese), no_end));
   const QString trouble = inhibitors_.Trouble();
   if (!trouble.isEmpty()) tip += QStringLiteral("\ncould not keep awake: ") + trouble;
   if (tooltip_ == tip) return;

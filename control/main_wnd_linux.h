@@ -6,6 +6,7 @@
 #include <QIcon>
 #include <QMenu>
 #include <QObject>
+#include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QTimer>
 #include <cstdint>
@@ -28,7 +29,8 @@ inline constexpr char kBusPath[] = "/org/dozerin/Dozerin";
 inline constexpr char kBusInterface[] = "org.dozerin.Dozerin";
 
 // The running instance's methods on the session bus: KeepAwake(seconds), 0 for no end, Stop(),
-// Settings() that opens the settings dialog, and Status() that tells the state and why.
+// KeepAwakeWhile(holder) that holds until the calling process ends, Settings() that opens the
+// settings dialog, and Status() that tells the state and why.
 class HoldService : public QObject, protected QDBusContext {
   Q_OBJECT
   Q_CLASSINFO("D-Bus Interface", "org.dozerin.Dozerin")
@@ -38,6 +40,7 @@ class HoldService : public QObject, protected QDBusContext {
 
  public slots:
   Q_SCRIPTABLE void KeepAwake(qlonglong seconds);
+  Q_SCRIPTABLE void KeepAwakeWhile(const QString& holder);
   Q_SCRIPTABLE void Stop();
   Q_SCRIPTABLE void Settings();
   Q_SCRIPTABLE QString Status();
@@ -65,8 +68,12 @@ class CMainWnd : public QObject, private InhibitPlatform {
   // the event loop told to end.
   void Close();
   // A hold by hand of `seconds` (0: until stopped), and its stop; a failed log entry is shown.
+  // Either ends the holds for commands.
   void StartHold(std::int64_t seconds);
   void StopHold();
+  // A hold for a command, named by `holder` ("make (pid 4242)"), that lasts while the process of
+  // pidfd runs (and while any other such hold lasts).
+  void StartWhile(int pidfd, const QString& holder);
   // Opens the settings dialog on a later turn of the event loop (one at a time).
   void OpenSettings();
   // The state and why, as --status prints it: "busy: process vlc".
@@ -82,6 +89,7 @@ class CMainWnd : public QObject, private InhibitPlatform {
   void ShowXEmbedIcon(bool show);
   // Checks the running hold's item and enables the stop, as the menu opens.
   void ShowHoldInMenu();
+  void EndWhile(int pidfd);
   void OnActivityEvent(std::uint32_t requests, std::uint32_t kinds, const QString& why);
   void RunSettingsCommand();
   void Report(FileError error);
@@ -118,6 +126,17 @@ class CMainWnd : public QObject, private InhibitPlatform {
   bool settings_open_ = false;
   int notice_ = 0;  // what cannot be watched on this display, shown in the settings too
   SettingsDialog* dialog_ = nullptr;  // while it is open
+  // The processes holds for commands wait for, newest last.
+  struct WhileHold {
+    explicit WhileHold(int fd) : pidfd(fd) {}
+    ~WhileHold();
+    WhileHold(const WhileHold&) = delete;
+    WhileHold& operator=(const WhileHold&) = delete;
+    int pidfd;
+    QString holder;
+    std::unique_ptr<QSocketNotifier> ended;
+  };
+  std::vector<std::unique_ptr<WhileHold>> while_holds_;
 };
 
 }  // namespace dozerin

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/main_app.h"
+#include "app/text.h"
 #include "control/keep_awake.h"
 #include "control/shell_messages_win.h"
 #include "control/why_awake.h"
@@ -114,6 +115,7 @@ LRESULT CMainWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
       return 0;
     case WM_TIMER:
       if (wparam == tick_timer_id_) {
+        EndFinishedWhiles();
         const FileError e = machine_.OnTick();
         UpdateTooltip();
         if (e != FileError::kNone) {
@@ -215,6 +217,17 @@ LRESULT CMainWnd::OnCopyData(const COPYDATASTRUCT* data) {
                         SMTO_ABORTIFHUNG, 5000, &ignored);
     return TRUE;
   }
+  if (data->dwData == kCopyDataWhile && data->cbData == sizeof(WhileRequest) &&
+      data->lpData != nullptr) {
+    WhileRequest request;
+    std::memcpy(&request, data->lpData, sizeof request);
+    win::UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, request.requester_pid));
+    if (!process) return FALSE;
+    ReplyMessage(TRUE);
+    StartWhile(std::move(process),
+               std::string(request.holder, strnlen(request.holder, sizeof request.holder)));
+    return TRUE;
+  }
   std::int64_t seconds = -1;
   if (data->dwData != kCopyDataHold || data->cbData != sizeof seconds || data->lpData == nullptr) {
     return FALSE;
@@ -226,7 +239,25 @@ LRESULT CMainWnd::OnCopyData(const COPYDATASTRUCT* data) {
   return TRUE;
 }
 
+void CMainWnd::StartWhile(win::UniqueHandle process, const std::string& holder) {
+  while_holds_.emplace_back(std::move(process), holder);
+  const FileError e = machine_.StartHold(0);
+  reason_ = kHoldReason;
+  UpdateTooltip();
+  Report(e);
+}
+
+void CMainWnd::EndFinishedWhiles() {
+  if (while_holds_.empty()) return;
+  for (auto it = while_holds_.begin(); it != while_holds_.end();) {
+    it = WaitForSingleObject(it->first.get(), 0) == WAIT_OBJECT_0 ? while_holds_.erase(it) : it + 1;
+  }
+  if (while_holds_.empty()) StopHold();
+  UpdateTooltip();
+}
+
 void CMainWnd::StartHold(std::int64_t seconds) {
+  while_holds_.clear();
   const FileError e = machine_.StartHold(seconds);
   reason_ = kHoldReason;  // also for the margin that follows it
   UpdateTooltip();
@@ -234,6 +265,7 @@ void CMainWnd::StartHold(std::int64_t seconds) {
 }
 
 void CMainWnd::StopHold() {
+  while_holds_.clear();
   const FileError e = machine_.StopHold();
   UpdateTooltip();
   Report(e);
@@ -302,7 +334,8 @@ void CMainWnd::OnTrayRightClick() {
   if (popup == nullptr) return;
   SetMenuDefaultItem(popup, ID_SETTINGS, FALSE);
   for (const HoldChoice& choice : HoldChoices()) {
-    const bool running = machine_.holding() && machine_.hold_length() == choice.seconds;
+    const bool running =
+        machine_.holding() && while_holds_.empty() && machine_.hold_length() == choice.seconds;
     CheckMenuItem(popup, choice.command, MF_BYCOMMAND | (running ? MF_CHECKED : MF_UNCHECKED));
   }
   EnableMenuItem(popup, ID_HOLD_STOP, MF_BYCOMMAND | (machine_.holding() ? MF_ENABLED : MF_GRAYED));
@@ -338,7 +371,9 @@ void CMainWnd::ShowState(InhibitState state) {
 std::string CMainWnd::TooltipText() const {
   return ProgramTooltip(machine_, win::LoadResString(IDS_APP_TITLE), reason_,
                         win::LoadResString(IDS_HOLD_MINUTES_LEFT),
-                        win::LoadResString(IDS_HOLD_NO_END));
+                        while_holds_.empty() ? win::LoadResString(IDS_HOLD_NO_END)
+                                             : text::FillIn(win::LoadResString(IDS_HOLD_WHILE),
+                                                            while_holds_.back().second));
 }
 
 void CMainWnd::UpdateTooltip() {

@@ -4,6 +4,10 @@
 
 #include <windows.h>
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "app/framework_win.h"
 #include "control/inhibit_state_machine.h"
 #include "control/tray_icon_win.h"
@@ -26,6 +30,7 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   // Always 1. *log_error receives a failed "Finish WorkThread!!" entry.
   int StopWorkThread(FileError* log_error);
   // A hold by hand of `seconds` (0: until stopped), and its stop; a failed log entry is shown.
+  // Either ends the holds for commands.
   void StartHold(std::int64_t seconds);
   void StopHold();
 
@@ -51,6 +56,10 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   // frame drawn for that size, unless they are loaded at that size already.
   void LoadStateIcons();
   void RunSettingsCommand();
+  // A hold for a command, named by `holder`, that lasts while `process` runs (and while any other
+  // such hold lasts); and the look at the tick that ends it.
+  void StartWhile(win::UniqueHandle process, const std::string& holder);
+  void EndFinishedWhiles();
   // Reports a failed log write of a handler that has ended early.
   void Report(FileError error);
 
@@ -70,6 +79,8 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   bool settings_open_ = false;
   std::string reason_;   // of the last report that kept the machine awake
   std::string tooltip_;  // as the icon shows it
+  // The processes holds for commands wait for, newest last.
+  std::vector<std::pair<win::UniqueHandle, std::string>> while_holds_;
 };
 
 }  // namespace dozerin

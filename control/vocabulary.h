@@ -46,6 +46,13 @@ inline constexpr std::uintptr_t kCopyDataStopHold = 0x444F5A53;  // "DOZS"
 inline constexpr std::uintptr_t kCopyDataSettings = 0x444F5A45;     // "DOZE"
 inline constexpr std::uintptr_t kCopyDataStatus = 0x444F5A51;       // "DOZQ"
 inline constexpr std::uintptr_t kCopyDataStatusReply = 0x444F5A52;  // "DOZR"
+// --while handed over: the hold lasts while the asking process runs; its holder names the command
+// ("make (pid 4242)"), NUL-terminated or filling the field.
+inline constexpr std::uintptr_t kCopyDataWhile = 0x444F5A57;  // "DOZW"
+struct WhileRequest {
+  std::uint32_t requester_pid;
+  char holder[300];
+};
 
 // Execution-state flags.
 inline constexpr std::uint32_t kEsSystemRequired = 0x00000001;

@@ -41,13 +41,9 @@ void ReadWorkerLists(const SettingsStore& store, WorkerSettings* s) {
   s->window_patterns = UpperList(s->window_patterns_as_written);
   s->process_names = UpperList(store.ReadList(settings::kProcess));
   for (const std::string& entry : store.ReadList(settings::kConnection)) {
-    std::uint32_t port = 0;
-    if (entry.empty() || entry.size() > 5 ||
-        entry.find_first_not_of("0123456789") != std::string::npos) {
-      continue;
+    if (const std::optional<std::uint16_t> port = ParsePortEntry(entry)) {
+      s->remote_ports.push_back(*port);
     }
-    port = static_cast<std::uint32_t>(std::stoul(entry));
-    if (port >= 1 && port <= 65535) s->remote_ports.push_back(static_cast<std::uint16_t>(port));
   }
 }
 

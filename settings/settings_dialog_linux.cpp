@@ -19,6 +19,7 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 #include <map>
+#include <tuple>
 
 #include "res/resource.h"
 #include "res/texts.h"
@@ -205,8 +206,13 @@ class QtPageView : public PageView {
       list->setCurrentRow(-1);
     }
   }
+  void SelectListEntry(int id, int index) override {
+    if (auto* list = Get<QListWidget>(id)) list->setCurrentRow(index);
+  }
   std::optional<std::string> RunAddDialog(int template_id) override {
-    AddDialog dialog(template_id == IDD_ADD_PROCESS ? "add_process" : "add_window",
+    AddDialog dialog(template_id == IDD_ADD_PROCESS  ? "add_process"
+                     : template_id == IDD_ADD_WINDOW ? "add_window"
+                                                     : "add_connection",
                      page_->window());
     if (dialog.exec() != QDialog::Accepted) return std::nullopt;
     return dialog.text().toStdString();
@@ -247,6 +253,7 @@ QWidget* GeneralPage(QtPageView** view_out, QWidget* parent) {
   auto* grid = new QGridLayout(threshold);
   NumberRow(grid, 0, view, "general.network", IDC_NETWORK_TRAFFIC, IDC_NETWORK_SPIN, "general.kbs");
   NumberRow(grid, 1, view, "general.cpu", IDC_CPU_USAGE, IDC_CPU_SPIN, "general.percent");
+  NumberRow(grid, 2, view, "general.disk", IDC_DISK_TRAFFIC, IDC_DISK_SPIN, "general.kbs");
   layout->addWidget(threshold);
   auto* mouse_group = new QGroupBox(T("general.mouse_group"), page);
   auto* mouse = new QCheckBox(T("general.mouse"), mouse_group);
@@ -351,7 +358,8 @@ SettingsDialog::SettingsDialog(SettingsStore& store, QString autostart_entry, QS
   notice_->hide();
   layout->addWidget(notice_);
   tabs_ = new QTabWidget(this);
-  QtPageView* views[4] = {};
+  tabs_->setUsesScrollButtons(false);  // the dialog is as wide as its five tabs
+  QtPageView* views[kPages] = {};
   tabs_->addTab(GeneralPage(&views[0], tabs_), T("general"));
   tabs_->addTab(ListPage(&views[1], tabs_, "process.heading", IDC_PROCESS_LIST, IDC_PROCESS_ADD,
                          IDC_PROCESS_DELETE),
@@ -360,17 +368,22 @@ SettingsDialog::SettingsDialog(SettingsStore& store, QString autostart_entry, QS
                          IDC_WINDOW_DELETE),
                 T("window"));
   tabs_->addTab(OptionPage(&views[3], &autostart_, tabs_), T("option"));
-  for (int i = 0; i < 4; ++i) views_[i].reset(views[i]);
+  tabs_->addTab(ListPage(&views[4], tabs_, "connection.heading", IDC_CONNECTION_LIST,
+                         IDC_CONNECTION_ADD, IDC_CONNECTION_DELETE),
+                T("connection"));
+  for (int i = 0; i < kPages; ++i) views_[i].reset(views[i]);
   pages_[0] = std::make_unique<CPageGeneral>(store_, *views_[0]);
   pages_[1] = std::make_unique<CPageProcess>(store_, *views_[1]);
   pages_[2] = std::make_unique<CPageWindow>(store_, *views_[2]);
   pages_[3] = std::make_unique<CPageOption>(store_, *views_[3]);
+  pages_[4] = std::make_unique<CPageConnection>(store_, *views_[4]);
   // The list pages' buttons reach their page logic.
-  for (int i : {1, 2}) {
-    for (int id : i == 1 ? std::array<int, 2>{IDC_PROCESS_ADD, IDC_PROCESS_DELETE}
-                         : std::array<int, 2>{IDC_WINDOW_ADD, IDC_WINDOW_DELETE}) {
+  for (const auto& [i, add, remove] : {std::tuple{1, IDC_PROCESS_ADD, IDC_PROCESS_DELETE},
+                                       std::tuple{2, IDC_WINDOW_ADD, IDC_WINDOW_DELETE},
+                                       std::tuple{4, IDC_CONNECTION_ADD, IDC_CONNECTION_DELETE}}) {
+    for (int id : {add, remove}) {
       connect(views_[i]->Get<QPushButton>(id), &QPushButton::clicked, this,
-              [this, i, id] { pages_[i]->OnCommand(id); });
+              [this, i = i, id] { pages_[i]->OnCommand(id); });
     }
   }
   layout->addWidget(tabs_);
@@ -414,7 +427,7 @@ void SettingsDialog::OnTabChanged(int index) {
 
 void SettingsDialog::accept() {
   if (!pages_[current_]->Check()) return;
-  for (int i = 0; i < 4; ++i) {
+  for (int i = 0; i < kPages; ++i) {
     if (!shown_[i]) continue;  // a page never shown writes nothing
     if (!pages_[i]->Save()) {
       switching_back_ = true;

@@ -1,4 +1,4 @@
-// The settings dialog of the Linux program: the four pages of the Windows sheet in Qt Widgets,
+// The settings dialog of the Linux program: the five pages of the Windows sheet in Qt Widgets,
 // driven by the same page logic (settings/settings_pages.h), plus the start-at-log-in switch.
 #pragma once
 
@@ -27,7 +27,7 @@ class SettingsDialog : public QDialog {
                  QWidget* parent = nullptr);
   ~SettingsDialog() override;
 
-  // The page whose tab is shown (0 General, 1 Process, 2 Window, 3 Option).
+  // The page whose tab is shown (0 General, 1 Process, 2 Window, 3 Option, 4 Connection).
   QTabWidget* tabs() const { return tabs_; }
   // A line shown above the tabs, such as that windows and the mouse cannot be watched.
   void SetNotice(const QString& text);
@@ -44,9 +44,10 @@ class SettingsDialog : public QDialog {
   QTabWidget* tabs_ = nullptr;
   QCheckBox* autostart_ = nullptr;
   QLabel* notice_ = nullptr;
-  std::array<std::unique_ptr<QtPageView>, 4> views_;
-  std::array<std::unique_ptr<SettingsPage>, 4> pages_;
-  std::array<bool, 4> shown_{};
+  static constexpr int kPages = 5;
+  std::array<std::unique_ptr<QtPageView>, kPages> views_;
+  std::array<std::unique_ptr<SettingsPage>, kPages> pages_;
+  std::array<bool, kPages> shown_{};
   int current_ = 0;
   bool switching_back_ = false;
 };

@@ -36,16 +36,19 @@ void CPageGeneral::Initialize() {
   view_.SetSpinRange(IDC_NETWORK_SPIN, 0, kMaxKilobytes);
   view_.SetSpinRange(IDC_CPU_SPIN, 0, kMaxPercent);
   view_.SetSpinRange(IDC_MARGIN_SPIN, 0, kMaxMarginSeconds);
+  view_.SetSpinRange(IDC_DISK_SPIN, 0, kMaxKilobytes);
   network_ = ToKilobytes(store_.ReadInt(settings::kNetworkTraffic));
   cpu_ = store_.ReadInt(settings::kCpuUsage);
   mouse_ = FlagShown(store_.ReadInt(settings::kMouseCap));
   margin_ = store_.ReadInt(settings::kMaxMargin);
+  disk_ = store_.ReadInt(settings::kDiskTraffic);
   Show();
 }
 
 void CPageGeneral::Show() {
   view_.SetItemText(IDC_NETWORK_TRAFFIC, std::to_string(network_));
   view_.SetItemText(IDC_CPU_USAGE, std::to_string(cpu_));
+  view_.SetItemText(IDC_DISK_TRAFFIC, std::to_string(disk_));
   view_.SetChecked(IDC_MOUSE_CAP, mouse_ == 1);
   view_.SetItemText(IDC_MAX_MARGIN, std::to_string(margin_));
 }
@@ -67,6 +70,7 @@ bool CPageGeneral::CheckField(int id, std::uint32_t high, std::uint32_t* value) 
 bool CPageGeneral::Check() {
   if (!CheckField(IDC_NETWORK_TRAFFIC, kMaxKilobytes, &network_)) return false;
   if (!CheckField(IDC_CPU_USAGE, kMaxPercent, &cpu_)) return false;
+  if (!CheckField(IDC_DISK_TRAFFIC, kMaxKilobytes, &disk_)) return false;
   mouse_ = view_.Checked(IDC_MOUSE_CAP) ? 1 : 0;
   return CheckField(IDC_MAX_MARGIN, kMaxMarginSeconds, &margin_);
 }
@@ -76,7 +80,8 @@ bool CPageGeneral::Save() {
   const bool written = store_.WriteInt(settings::kNetworkTraffic, ToStored(network_)) &&
                        store_.WriteInt(settings::kCpuUsage, static_cast<std::int32_t>(cpu_)) &&
                        store_.WriteInt(settings::kMouseCap, mouse_) &&
-                       store_.WriteInt(settings::kMaxMargin, static_cast<std::int32_t>(margin_));
+                       store_.WriteInt(settings::kMaxMargin, static_cast<std::int32_t>(margin_)) &&
+                       store_.WriteInt(settings::kDiskTraffic, static_cast<std::int32_t>(disk_));
   if (!written) view_.ShowWriteFailed();
   return written;
 }
@@ -115,8 +120,10 @@ bool CPageList::Save() {
 
 void CPageList::OnCommand(int id) {
   if (id == ids_.add) {
-    if (const std::optional<std::string> text = view_.RunAddDialog(ids_.add_dialog)) {
-      view_.AppendListEntry(ids_.list, *text);
+    const std::optional<std::string> text = view_.RunAddDialog(ids_.add_dialog);
+    if (!text) return;
+    if (const std::optional<std::string> entry = Entry(*text)) {
+      view_.AppendListEntry(ids_.list, *entry);
     }
   } else if (id == ids_.remove) {
     const int selected = view_.ListSelection(ids_.list);
@@ -133,6 +140,36 @@ CPageWindow::CPageWindow(SettingsStore& store, PageView& view)
     : CPageList(
           store, view,
           {settings::kWindow, IDC_WINDOW_LIST, IDC_WINDOW_ADD, IDC_WINDOW_DELETE, IDD_ADD_WINDOW}) {
+}
+
+CPageConnection::CPageConnection(SettingsStore& store, PageView& view)
+    : CPageList(store, view,
+                {settings::kConnection, IDC_CONNECTION_LIST, IDC_CONNECTION_ADD,
+                 IDC_CONNECTION_DELETE, IDD_ADD_CONNECTION}) {}
+
+std::optional<std::string> CPageConnection::Entry(const std::string& text) {
+  const std::size_t first = text.find_first_not_of(" \t");
+  const std::size_t last = text.find_last_not_of(" \t");
+  const std::string digits = first == std::string::npos ? "" : text.substr(first, last - first + 1);
+  const std::optional<std::uint16_t> port = ParsePortEntry(digits);
+  if (!port) {
+    if (digits.empty() || digits.find_first_not_of("0123456789") != std::string::npos) {
+      view_.ShowNotAnInteger();
+    } else {
+      view_.ShowOutOfRange(1, 65535);
+    }
+    return std::nullopt;
+  }
+  // Written as the number alone, so that " 022" and "22" are seen as the same port.
+  const std::string entry = std::to_string(*port);
+  const std::vector<std::string> entries = view_.ListEntries(ids().list);
+  for (std::size_t i = 0; i < entries.size(); ++i) {
+    if (ParsePortEntry(entries[i]) == port) {
+      view_.SelectListEntry(ids().list, static_cast<int>(i));
+      return std::nullopt;
+    }
+  }
+  return entry;
 }
 
 }  // namespace dozerin

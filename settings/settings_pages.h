@@ -31,6 +31,7 @@ class PageView {
   virtual void AppendListEntry(int id, const std::string& text) = 0;
   virtual int ListSelection(int id) = 0;  // -1 when nothing is selected
   virtual void RemoveListEntry(int id, int index) = 0;
+  virtual void SelectListEntry(int id, int index) = 0;
   // Shows an add dialog modally; its text when it ended with OK.
   virtual std::optional<std::string> RunAddDialog(int template_id) = 0;
 };
@@ -82,6 +83,7 @@ class CPageGeneral : public SettingsPage {
 
   std::uint32_t network_ = 0;  // KB/s
   std::uint32_t cpu_ = 0;
+  std::uint32_t disk_ = 0;  // KB/s, as the file stores it
   std::int32_t mouse_ = 0;
   std::uint32_t margin_ = 0;
 };
@@ -112,6 +114,12 @@ class CPageList : public SettingsPage {
   bool Save() override;
   void OnCommand(int id) override;
 
+ protected:
+  // What an add dialog's text becomes in the list; nothing (after a message, or with the entry
+  // it repeats selected) when it is not taken.
+  virtual std::optional<std::string> Entry(const std::string& text) { return text; }
+  const Ids& ids() const { return ids_; }
+
  private:
   Ids ids_;
 };
@@ -124,6 +132,15 @@ class CPageProcess : public CPageList {
 class CPageWindow : public CPageList {
  public:
   CPageWindow(SettingsStore& store, PageView& view);
+};
+
+// Local TCP ports: a number from 1 to 65535, each port once.
+class CPageConnection : public CPageList {
+ public:
+  CPageConnection(SettingsStore& store, PageView& view);
+
+ protected:
+  std::optional<std::string> Entry(const std::string& text) override;
 };
 
 // A check box shows 1 as checked and 0 as cleared; anything else (the program never stores it)

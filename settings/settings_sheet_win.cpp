@@ -3,6 +3,7 @@
 #include <commctrl.h>
 
 #include <array>
+#include <iterator>
 #include <memory>
 #include <string>
 
@@ -140,9 +141,14 @@ class PageHost : public PageView {
     SendDlgItemMessageA(hwnd_, id, LB_DELETESTRING, static_cast<WPARAM>(index), 0);
     SendDlgItemMessageA(hwnd_, id, LB_SETCURSEL, static_cast<WPARAM>(-1), 0);
   }
+  void SelectListEntry(int id, int index) override {
+    SendDlgItemMessageA(hwnd_, id, LB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  }
   std::optional<std::string> RunAddDialog(int template_id) override {
-    AddDialogState state{
-        template_id == IDD_ADD_PROCESS ? IDC_ADD_PROCESS_NAME : IDC_ADD_WINDOW_NAME, {}};
+    AddDialogState state{template_id == IDD_ADD_PROCESS  ? IDC_ADD_PROCESS_NAME
+                         : template_id == IDD_ADD_WINDOW ? IDC_ADD_WINDOW_NAME
+                                                         : IDC_ADD_CONNECTION_PORT,
+                         {}};
     const INT_PTR result =
         DialogBoxParamA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(template_id), GetParent(hwnd_),
                         AddDialogProc, reinterpret_cast<LPARAM>(&state));
@@ -163,7 +169,7 @@ class PageHost : public PageView {
 };
 
 struct SheetState {
-  std::array<std::unique_ptr<PageHost>, 4> pages;
+  std::array<std::unique_ptr<PageHost>, 5> pages;
   bool saved = false;  // the last displayed page saved: the sheet ends with OK
 };
 
@@ -226,7 +232,8 @@ INT_PTR PageHost::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM l
 
 bool ShowSettingsSheet(HWND owner, SettingsStore& store) {
   SheetState sheet;
-  const int templates[4] = {IDD_PAGE_GENERAL, IDD_PAGE_PROCESS, IDD_PAGE_WINDOW, IDD_PAGE_OPTION};
+  const int templates[] = {IDD_PAGE_GENERAL, IDD_PAGE_PROCESS, IDD_PAGE_WINDOW, IDD_PAGE_OPTION,
+                           IDD_PAGE_CONNECTION};
   for (std::size_t i = 0; i < sheet.pages.size(); ++i) {
     sheet.pages[i] = std::make_unique<PageHost>(sheet, templates[i]);
   }
@@ -234,9 +241,10 @@ bool ShowSettingsSheet(HWND owner, SettingsStore& store) {
   sheet.pages[1]->SetPage(std::make_unique<CPageProcess>(store, *sheet.pages[1]));
   sheet.pages[2]->SetPage(std::make_unique<CPageWindow>(store, *sheet.pages[2]));
   sheet.pages[3]->SetPage(std::make_unique<CPageOption>(store, *sheet.pages[3]));
+  sheet.pages[4]->SetPage(std::make_unique<CPageConnection>(store, *sheet.pages[4]));
 
-  PROPSHEETPAGEA pages[4] = {};
-  for (std::size_t i = 0; i < 4; ++i) {
+  PROPSHEETPAGEA pages[std::size(templates)] = {};
+  for (std::size_t i = 0; i < std::size(templates); ++i) {
     pages[i].dwSize = sizeof pages[i];
     pages[i].dwFlags = PSP_DEFAULT;
     pages[i].hInstance = GetModuleHandleA(nullptr);
@@ -250,7 +258,7 @@ bool ShowSettingsSheet(HWND owner, SettingsStore& store) {
   header.hwndParent = owner;
   header.hInstance = GetModuleHandleA(nullptr);
   header.pszCaption = win::AppTitle().c_str();
-  header.nPages = 4;
+  header.nPages = static_cast<UINT>(std::size(templates));
   header.nStartPage = 0;
   header.ppsp = pages;
   PropertySheetA(&header);

@@ -37,6 +37,17 @@ std::uint32_t ParseProfileInt(std::string_view value, std::int32_t default_value
   return negative ? 0u - result : result;
 }
 
+std::optional<std::uint16_t> ParsePortEntry(std::string_view entry) {
+  if (entry.empty() || entry.size() > 5) return std::nullopt;
+  std::uint32_t port = 0;
+  for (const char c : entry) {
+    if (c < '0' || c > '9') return std::nullopt;
+    port = port * 10 + static_cast<std::uint32_t>(c - '0');
+  }
+  if (port < 1 || port > 65535) return std::nullopt;
+  return static_cast<std::uint16_t>(port);
+}
+
 std::uint32_t SettingsStore::ReadInt(std::string_view section, std::string_view key,
                                      std::int32_t default_value) const {
   return profile::ReadInt(path_, section, key, default_value);

@@ -46,6 +46,9 @@ inline constexpr char kListEnd[] = "-1";
 // character, taken modulo 2^32; an empty value gives the default, any other text 0.
 std::uint32_t ParseProfileInt(std::string_view value, std::int32_t default_value);
 
+// An entry of the connection list: a port number 1 to 65535 in decimal digits and nothing else.
+std::optional<std::uint16_t> ParsePortEntry(std::string_view entry);
+
 class SettingsStore {
  public:
   SettingsStore() = default;

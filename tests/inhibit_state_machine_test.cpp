@@ -406,6 +406,20 @@ TEST(KeepAwake, CommandLine) {
   EXPECT_EQ(ParseKeepAwake({"--keep-awake=soon"}).value, "soon");
   const KeepAwakeRequest all = ParseKeepAwake({"--status", "--keep-awake", "--settings"});
   EXPECT_TRUE(all.ask_status && all.open_settings && all.kind == Kind::kStart);
+  // --while takes the rest as the command, options and "--" after it included.
+  const std::vector<std::vector<std::string>> commands[] = {
+      {{"--keep-awake=1h", "--while", "make", "--status"}, {"make", "--status"}},
+      {{"--while", "--", "--", "x"}, {"--", "x"}},
+      {{"--while", "--"}, {}},
+  };
+  for (const auto& c : commands) {
+    const KeepAwakeRequest got = ParseKeepAwake(c[0]);
+    EXPECT_TRUE(got.kind == Kind::kWhile && !got.ask_status && got.command == c[1]);
+  }
+  EXPECT_EQ(WhileHolder("/usr/bin/make", 4242), "make (pid 4242)");
+  EXPECT_EQ(JoinCommandLine({"make", "", "a b", "C:\\x y\\", "say \"hi\"", "a\\\\\"b", "c\\d\\"}),
+            R"(make "" "a b" "C:\x y\\" "say \"hi\"" "a\\\\\"b" c\d\)");
+  EXPECT_EQ(WhileHolder("C:\\tools\\x.exe", 7), "x.exe (pid 7)");
   EXPECT_EQ(StatusLine("Dozerin\nidle\ncould not keep awake: x"), "idle; could not keep awake: x");
 }
 

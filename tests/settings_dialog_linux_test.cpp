@@ -20,6 +20,7 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <tuple>
 
 #include "res/resource.h"
 #include "settings/settings_store.h"
@@ -158,6 +159,9 @@ TEST_F(DialogTest, ShownPagesSaveInOrderListsRenumberAndAFailedWriteKeepsTheDial
   Find<QPushButton>(IDC_PROCESS_DELETE)->click();
   Add(IDC_PROCESS_ADD, "vlc");
   Add(IDC_PROCESS_ADD, "vlc");  // duplicates are kept
+  Tab(4);
+  Add(IDC_CONNECTION_ADD, "22");
+  Add(IDC_CONNECTION_ADD, " 22");  // a port is taken once
   Tab(0);
   EXPECT_EQ(Field(IDC_NETWORK_TRAFFIC)->text(), "100");  // edits survive a tab switch
   Ok();
@@ -165,7 +169,8 @@ TEST_F(DialogTest, ShownPagesSaveInOrderListsRenumberAndAFailedWriteKeepsTheDial
   // The Window and Option pages were never shown: they wrote nothing.
   EXPECT_EQ(Ini(),
             "[GENERAL]\nLog=1\nNetworkTraffic=102400\nCPUUsage=0\nMouseCap=1\nMaxMargin=0\n"
-            "[PROCESS]\n0=\x83\x65\x83\x58\x83\x67\n1=vlc\n2=vlc\n[WINDOW]\n0=keep\n");
+            "DiskTraffic=0\n[PROCESS]\n0=\x83\x65\x83\x58\x83\x67\n1=vlc\n2=vlc\n[WINDOW]\n"
+            "0=keep\n[CONNECTION]\n0=22\n");
 
   // A file that cannot be written: the message, and the dialog stays open.
   store_.SetPath(dir_.File("dozerin.ini") + "/below-a-file.ini");
@@ -208,17 +213,21 @@ TEST_F(DialogTest, Pictures) {
   for (const char* lang : {"ja_JP.UTF-8", "C.UTF-8"}) {
     setenv("LANG", lang, 1);
     const std::string suffix = lang[0] == 'j' ? "_ja" : "_en";
-    Open("[PROCESS]\n0=vlc\n1=obs\n[WINDOW]\n0=*YouTube*\n");
-    const char* names[] = {"general", "process", "window", "option"};
-    for (int i = 0; i < 4; ++i) {
+    Open(
+        "[GENERAL]\nDiskTraffic=20000\n[PROCESS]\n0=vlc\n1=obs\n[WINDOW]\n0=*YouTube*\n"
+        "[CONNECTION]\n0=22\n1=5900\n");
+    const char* names[] = {"general", "process", "window", "option", "connection"};
+    for (int i = 0; i < 5; ++i) {
       Tab(i);
       Shot(dialog_.get(), "linux_page_" + std::string(names[i]) + suffix);
     }
-    for (const auto& [button, name] : {std::pair{IDC_WINDOW_ADD, "window"}}) {
-      Tab(2);
+    for (const auto& [tab, button, name, text] :
+         {std::tuple{2, IDC_WINDOW_ADD, "window", "*Zoom*"},
+          std::tuple{4, IDC_CONNECTION_ADD, "connection", "3389"}}) {
+      Tab(tab);
       WithModal([&] { Find<QPushButton>(button)->click(); },
-                [&](QWidget* w) {
-                  w->findChild<QLineEdit*>()->setText("*Zoom*");
+                [&, text = text, name = name](QWidget* w) {
+                  w->findChild<QLineEdit*>()->setText(text);
                   Shot(w, std::string("linux_add_") + name + suffix);
                   QMetaObject::invokeMethod(w, "reject", Qt::QueuedConnection);
                 });

@@ -39,6 +39,7 @@ class FakeView : public PageView {
     lists[id].erase(lists[id].begin() + index);
     selection = -1;
   }
+  void SelectListEntry(int, int index) override { selection = index; }
   std::optional<std::string> RunAddDialog(int template_id) override {
     dialogs.push_back(template_id);
     return dialog_result;
@@ -86,8 +87,11 @@ TEST_F(PagesTest, GeneralLoadsConvertsAndSavesInOrder) {
   view_.texts[IDC_MAX_MARGIN] = "180";
   view_.texts[IDC_NETWORK_TRAFFIC] = "4194303";
   ASSERT_TRUE(page.Save());
+  view_.texts[IDC_DISK_TRAFFIC] = "40000";
+  ASSERT_TRUE(page.Save());
   EXPECT_EQ(File(), std::string("[GENERAL]") + kNl + "NetworkTraffic=-1024" + kNl + "MouseCap=0" +
-                        kNl + "MaxMargin=180" + kNl + "Log=1" + kNl + "CPUUsage=0" + kNl);
+                        kNl + "MaxMargin=180" + kNl + "Log=1" + kNl + "CPUUsage=0" + kNl +
+                        "DiskTraffic=40000" + kNl);
   CPageGeneral again(store_, view_);
   again.Initialize();
   EXPECT_EQ(view_.texts[IDC_NETWORK_TRAFFIC], "4194303");
@@ -98,27 +102,31 @@ TEST_F(PagesTest, GeneralFieldChecks) {
     const char* network;
     const char* cpu;
     const char* margin;
+    const char* disk;
     std::string message;  // empty: accepted
     int focused;
   };
   const Row rows[] = {
-      {"0", "0", "0", "", 0},
-      {" 12", "100", "2147483647", "", 0},
-      {"12abc", "7", "0", "", 0},  // what follows the digits is not looked at
-      {"", "0", "0", "not an integer", IDC_NETWORK_TRAFFIC},
-      {"abc", "0", "0", "not an integer", IDC_NETWORK_TRAFFIC},
-      {"-1", "0", "0", "not an integer", IDC_NETWORK_TRAFFIC},
-      {"4194304", "0", "0", "0 to 4194303", IDC_NETWORK_TRAFFIC},
-      {"99999999999999999999999", "0", "0", "0 to 4194303", IDC_NETWORK_TRAFFIC},
-      {"1", "101", "0", "0 to 100", IDC_CPU_USAGE},
-      {"1", "1", "2147483648", "0 to 2147483647", IDC_MAX_MARGIN},
-      {"x", "101", "-", "not an integer", IDC_NETWORK_TRAFFIC},  // the first failure only
+      {"0", "0", "0", "0", "", 0},
+      {" 12", "100", "2147483647", "4194303", "", 0},
+      {"12abc", "7", "0", "0", "", 0},  // what follows the digits is not looked at
+      {"", "0", "0", "0", "not an integer", IDC_NETWORK_TRAFFIC},
+      {"abc", "0", "0", "0", "not an integer", IDC_NETWORK_TRAFFIC},
+      {"-1", "0", "0", "0", "not an integer", IDC_NETWORK_TRAFFIC},
+      {"4194304", "0", "0", "0", "0 to 4194303", IDC_NETWORK_TRAFFIC},
+      {"99999999999999999999999", "0", "0", "0", "0 to 4194303", IDC_NETWORK_TRAFFIC},
+      {"1", "101", "0", "0", "0 to 100", IDC_CPU_USAGE},
+      {"1", "1", "0", "4194304", "0 to 4194303", IDC_DISK_TRAFFIC},
+      {"1", "1", "2147483648", "0", "0 to 2147483647", IDC_MAX_MARGIN},
+      {"x", "101", "-", "x", "not an integer", IDC_NETWORK_TRAFFIC},  // the first failure only
   };
   for (const Row& r : rows) {
     FakeView view;
     CPageGeneral page(store_, view);
-    view.texts = {
-        {IDC_NETWORK_TRAFFIC, r.network}, {IDC_CPU_USAGE, r.cpu}, {IDC_MAX_MARGIN, r.margin}};
+    view.texts = {{IDC_NETWORK_TRAFFIC, r.network},
+                  {IDC_CPU_USAGE, r.cpu},
+                  {IDC_MAX_MARGIN, r.margin},
+                  {IDC_DISK_TRAFFIC, r.disk}};
     EXPECT_EQ(page.Check(), r.message.empty()) << r.network << "/" << r.cpu << "/" << r.margin;
     EXPECT_EQ(view.messages,
               r.message.empty() ? std::vector<std::string>{} : std::vector<std::string>{r.message});
@@ -175,6 +183,28 @@ TEST_F(PagesTest, ListPageAddsDeletesAndStoresAHundred) {
   ASSERT_EQ(stored.size(), 100u);
   EXPECT_EQ(stored[0], "a.exe");
   EXPECT_EQ(stored[99], "p97");
+}
+
+TEST_F(PagesTest, ConnectionPageTakesEachPortOnce) {
+  Ini(std::string("[CONNECTION]") + kNl + "0=22" + kNl);
+  CPageConnection page(store_, view_);
+  page.Initialize();
+  const struct {
+    const char* typed;
+    const char* message;  // empty: none
+  } rows[] = {{"3389", ""},           {" 022 ", ""},       {"5900x", "not an integer"},
+              {"", "not an integer"}, {"0", "1 to 65535"}, {"65536", "1 to 65535"},
+              {"65535", ""}};
+  for (const auto& r : rows) {
+    view_.messages.clear();
+    view_.dialog_result = r.typed;
+    page.OnCommand(IDC_CONNECTION_ADD);
+    EXPECT_EQ(view_.messages.empty() ? "" : view_.messages[0], std::string(r.message)) << r.typed;
+  }
+  EXPECT_EQ(view_.selection, 0);  // " 022 " is port 22, which the list has
+  ASSERT_TRUE(page.Save());
+  EXPECT_EQ(store_.ReadList("CONNECTION"), (std::vector<std::string>{"22", "3389", "65535"}));
+  EXPECT_EQ(view_.dialogs.front(), IDD_ADD_CONNECTION);
 }
 
 TEST_F(PagesTest, WindowPageUsesItsOwnSectionAndDialog) {

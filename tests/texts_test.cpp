@@ -47,6 +47,9 @@ TEST(Texts, AgreeWithTheWindowsResources) {
       {"IDS_KEEP_AWAKE_BAD_VALUE", IDS_KEEP_AWAKE_BAD_VALUE},
       {"IDS_KEEP_AWAKE_NOT_TAKEN", IDS_KEEP_AWAKE_NOT_TAKEN},
       {"IDS_NOT_RUNNING", IDS_NOT_RUNNING},
+      {"IDS_HOLD_WHILE", IDS_HOLD_WHILE},
+      {"IDS_WHILE_NO_COMMAND", IDS_WHILE_NO_COMMAND},
+      {"IDS_WHILE_NOT_STARTED", IDS_WHILE_NOT_STARTED},
   };
   // The Japanese string table comes first in the script, the English one second.
   const std::size_t english = rc.find("LANGUAGE LANG_ENGLISH");

@@ -294,6 +294,7 @@ def main():
     start = time.monotonic()
     next_sample = start + 10  # after start-up
     random.seed(1)
+    recent = []  # the last actions, for a failure's report
     try:
         while failure is None and time.monotonic() - start < args.minutes * 60:
             if not world.alive():
@@ -307,6 +308,7 @@ def main():
                       f"{handles if handles is not None else '-'} handles  {cpu:.2f} s", flush=True)
                 next_sample += 60
             action = random.randrange(7)
+            recent = (recent + [action])[-6:]
             if action == 0:  # a watched program starts; the program must notice within seconds
                 before = lines().count("Event KIND_PROCESS")
                 children.append(world.start_watched(random.randint(3, 8)))
@@ -326,8 +328,13 @@ def main():
             elif action == 5:
                 world.restart_tray()
             elif action == 6:  # a hold by hand started or stopped by another start
-                if world.keep_awake(random.choice(["20s", "1m", "off"])) != 0:
-                    failure = "a --keep-awake request was not taken"
+                value = random.choice(["20s", "1m", "off"])
+                asked = time.monotonic()
+                code = world.keep_awake(value)
+                if code != 0:
+                    failure = (f"--keep-awake={value} was not taken (exit code {code}, after "
+                               f"{time.monotonic() - asked:.1f} s) at minute "
+                               f"{(asked - start) / 60:.2f}; the last actions: {recent}")
             children = [c for c in children if c.poll() is None]
             time.sleep(random.uniform(1, 4))
     finally:
@@ -351,11 +358,13 @@ def main():
         for r in rows:
             f.write(",".join("" if v is None else str(v) for v in r) + "\n")
     plot(rows, args.program, os.path.join(out, "soak.png"))
+    saved_tail = lines()[-12:]
     if os.path.exists(log):
         shutil.copy(log, os.path.join(out, "soak.log"))
     shutil.rmtree(work, ignore_errors=True)
     if failure:
         print("soak failed: " + failure, file=sys.stderr)
+        print("the log's last lines:", *saved_tail, sep="\n  ", file=sys.stderr)
         return 1
     print(f"soak passed: {len(rows)} samples over {args.minutes} minutes", flush=True)
     return 0

@@ -508,6 +508,69 @@ TEST(Hold, FromTheCommandLineAndTheMenu) {
                           "Set STATE_MARGIN"}));
 }
 
+// What `dozerin.exe --status` writes to a pipe.
+std::string StatusOf(const std::string& exe) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE read = nullptr, write = nullptr;
+  if (!CreatePipe(&read, &write, &inherit, 0)) return {};
+  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = si.hStdError = write;
+  PROCESS_INFORMATION pi = {};
+  std::string line = "\"" + exe + "\" --status";
+  const bool started =
+      CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+  CloseHandle(write);
+  std::string out;
+  char buffer[256];
+  DWORD n = 0;
+  while (started && ReadFile(read, buffer, sizeof buffer, &n, nullptr) && n > 0)
+    out.append(buffer, n);
+  CloseHandle(read);
+  if (started) {
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+  }
+  return out;
+}
+
+// --while: the running instance holds while the asking process runs, and ends the hold when it is
+// killed; the command's exit code comes back, 127 when it cannot start.
+TEST(Hold, WhileACommandRuns) {
+  Started s("[GENERAL]\r\nLog=1\r\nMaxMargin=1\r\n");
+  ASSERT_NE(s.w, nullptr);
+  const std::string watchme = "\"" + BesideDriver("watchme.exe") + "\"";
+  for (const bool kill : {false, true}) {
+    Program asker(s.inst.exe(), "--while " + watchme);
+    HWND window = nullptr;
+    ASSERT_TRUE(WaitUntil([&] { return (window = FindWindowA("WatchMeWindow", nullptr)); }));
+    EXPECT_TRUE(WaitUntil([&] { return Refused(s.w); }));
+    std::string status;
+    EXPECT_TRUE(WaitUntil([&] {
+      status = StatusOf(s.inst.exe());
+      return status.rfind("watchme.exe (pid ", 0) == 0 &&
+             status.find(Acp(") の終了まで抑止中")) != std::string::npos;
+    })) << status;
+    if (kill) {
+      HANDLE process = OpenProcess(PROCESS_TERMINATE, FALSE, asker.pid());
+      TerminateProcess(process, 9);
+      CloseHandle(process);
+      EXPECT_TRUE(WaitUntil([&] { return !Refused(s.w); }, 20s)) << "hold kept after a kill";
+      PostMessageA(window, WM_CLOSE, 0, 0);
+    } else {
+      PostMessageA(window, WM_CLOSE, 0, 0);
+      EXPECT_EQ(asker.WaitForExit(), 0u);
+      EXPECT_TRUE(WaitUntil([&] { return !Refused(s.w); }, 20s)) << "hold kept after the end";
+    }
+  }
+  EXPECT_EQ(Program(s.inst.exe(), "--while no-such-program.exe").WaitForExit(), 127u);
+  EXPECT_EQ(Close(s.p, s.w), 0u);
+  // With no instance the asker holds on its own; the exit code is the command's either way.
+  EXPECT_EQ(Program(s.inst.exe(), "--while cmd /c exit 5").WaitForExit(), 5u);
+}
+
 // A connection from this test to a loopback listener whose port the settings list keeps the
 // machine awake until it closes and the margin runs out.
 TEST(Remote, AConnectionToAListedPort) {

@@ -178,7 +178,7 @@ TEST_F(Sheet, OkAtOnceWritesTheGeneralKeysAndRestartsTheWorker) {
   EXPECT_EQ(TakeMessage(), Acp(kNoNetworkCounters));  // the restarted worker reads the file anew
   EXPECT_EQ(IniLines(inst_->Path("dozerin.ini")),
             (Lines{"[GENERAL]", "Log=1", "NetworkTraffic=1024", "NetworkAveTime=8", "MouseCap=0",
-                   "CPUUsage=0", "MaxMargin=0"}));
+                   "CPUUsage=0", "MaxMargin=0", "DiskTraffic=0"}));
   ASSERT_TRUE(WaitForLogLine(inst_->log(), "Start WorkThread!!", 2));
   EXPECT_EQ(EventLines(inst_->log()),
             (Lines{"Start WorkThread!!", "Finish WorkThread!!", "Start WorkThread!!"}));
@@ -192,6 +192,7 @@ TEST_F(Sheet, EveryPageFilledInWritesTheExampleFile) {
   SetDlgItemTextA(general, IDC_CPU_USAGE, "0");
   SendDlgItemMessageA(general, IDC_MOUSE_CAP, BM_CLICK, 0, 0);
   SetDlgItemTextA(general, IDC_MAX_MARGIN, "180");
+  SetDlgItemTextA(general, IDC_DISK_TRAFFIC, "20000");
   Tab(1);
   HWND process = Page();
   EXPECT_NE(process, general);
@@ -204,15 +205,22 @@ TEST_F(Sheet, EveryPageFilledInWritesTheExampleFile) {
   Shot("sheet_window");
   Tab(3);
   Shot("sheet_option");
+  Tab(4);
+  HWND connection = Page();
+  Add(connection, IDC_CONNECTION_ADD, IDC_ADD_CONNECTION_PORT, "3389", "dialog_add_connection");
+  Add(connection, IDC_CONNECTION_ADD, IDC_ADD_CONNECTION_PORT, "22");
+  Add(connection, IDC_CONNECTION_ADD, IDC_ADD_CONNECTION_PORT, "3389");  // taken once
+  EXPECT_TRUE(ListHolds(connection, IDC_CONNECTION_LIST, {"3389", "22"}));
+  Shot("sheet_connection");
   Tab(0);  // edits survive a tab switch
   EXPECT_EQ(Text(Page(), IDC_MAX_MARGIN), "180");
   PressOk();
   ASSERT_TRUE(SheetCloses());
-  EXPECT_EQ(
-      IniLines(inst_->Path("dozerin.ini")),
-      (Lines{"[GENERAL]", "NetworkTraffic=102400", "CPUUsage=0", "MouseCap=1", "MaxMargin=180",
-             "BusyDisplay=0", "ResetDisplayOnWakeup=0", "SetMarginOnWakeup=0", "[PROCESS]",
-             "0=notepad.exe", "[WINDOW]", Acp("0=*メモ帳"), "1=Untitled - ?otepad"}));
+  EXPECT_EQ(IniLines(inst_->Path("dozerin.ini")),
+            (Lines{"[GENERAL]", "NetworkTraffic=102400", "CPUUsage=0", "MouseCap=1",
+                   "MaxMargin=180", "DiskTraffic=20000", "BusyDisplay=0", "ResetDisplayOnWakeup=0",
+                   "SetMarginOnWakeup=0", "[PROCESS]", "0=notepad.exe", "[WINDOW]",
+                   Acp("0=*メモ帳"), "1=Untitled - ?otepad", "[CONNECTION]", "0=3389", "1=22"}));
 }
 
 TEST_F(Sheet, BadFieldsAreRefusedWithTheirMessages) {
@@ -289,10 +297,10 @@ TEST_F(Sheet, ListPagesKeepOrderDuplicatesAndRenumber) {
   PressOk();
   ASSERT_TRUE(SheetCloses());
   // The window page was never shown: its list stays as it was.
-  EXPECT_EQ(
-      IniLines(inst_->Path("dozerin.ini")),
-      (Lines{"[GENERAL]", "CPUAveTime=2", "NetworkTraffic=0", "CPUUsage=0", "MouseCap=0",
-             "MaxMargin=0", "[PROCESS]", "0=a.exe", "1=c.exe", "2=a.exe", "[WINDOW]", "0=keep"}));
+  EXPECT_EQ(IniLines(inst_->Path("dozerin.ini")),
+            (Lines{"[GENERAL]", "CPUAveTime=2", "NetworkTraffic=0", "CPUUsage=0", "MouseCap=0",
+                   "MaxMargin=0", "DiskTraffic=0", "[PROCESS]", "0=a.exe", "1=c.exe", "2=a.exe",
+                   "[WINDOW]", "0=keep"}));
 }
 
 TEST_F(Sheet, FailedWriteShowsTheMessageAndKeepsTheSheetOpen) {
@@ -338,7 +346,7 @@ TEST_F(Sheet, AFailedListSaveStopsTheRoundAndASecondOkWritesEverything) {
   // General saved; the pages after the failing one did not.
   EXPECT_EQ(IniLines(inst_->Path("dozerin.ini")),
             (Lines{"[GENERAL]", "MaxMargin=60", "NetworkTraffic=0", "CPUUsage=42", "MouseCap=0",
-                   "[WINDOW]", "0=old"}));
+                   "DiskTraffic=0", "[WINDOW]", "0=old"}));
   Tab(1);
   SendDlgItemMessageA(Page(), IDC_PROCESS_LIST, LB_SETCURSEL, 0, 0);
   SendMessageA(GetDlgItem(Page(), IDC_PROCESS_DELETE), BM_CLICK, 0, 0);
@@ -346,8 +354,8 @@ TEST_F(Sheet, AFailedListSaveStopsTheRoundAndASecondOkWritesEverything) {
   ASSERT_TRUE(SheetCloses());
   EXPECT_EQ(IniLines(inst_->Path("dozerin.ini")),
             (Lines{"[GENERAL]", "MaxMargin=60", "NetworkTraffic=0", "CPUUsage=42", "MouseCap=0",
-                   "BusyDisplay=0", "ResetDisplayOnWakeup=0", "SetMarginOnWakeup=0", "[WINDOW]",
-                   "0=old", "1=new"}));
+                   "DiskTraffic=0", "BusyDisplay=0", "ResetDisplayOnWakeup=0",
+                   "SetMarginOnWakeup=0", "[WINDOW]", "0=old", "1=new"}));
 }
 
 TEST_F(Sheet, DoubleClickOpensOneSheetAndTheMenuStaysShut) {

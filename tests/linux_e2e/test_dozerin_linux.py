@@ -292,6 +292,51 @@ class DozerinLinux(unittest.TestCase):
         self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8), "lock kept")
         self.stop(p)
 
+    def test_a_command_run_under_a_hold(self):
+        def run_while(*command):
+            return subprocess.Popen([self.exe, "--while", *command], env=self.env,
+                                    stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True,
+                                    start_new_session=True)
+
+        def lock_for_sleep():
+            found = [lock for lock in self.locks(why=True) if "kept awake for sleep" in lock[2]]
+            return found[0] if found else None
+
+        for instance in (True, False):
+            p = self.start("[GENERAL]\nLog=1\nMaxMargin=1\n") if instance else None
+            # The exit code passes through; the lock names the command and its pid.
+            r = run_while("--", "sleep", "2")
+            self.children.append(r)
+            self.assertTrue(wait_until(lock_for_sleep), self.locks(why=True))
+            pid = int(re.search(r"pid (\d+)", lock_for_sleep()[2]).group(1))
+            self.assertEqual(os.readlink(f"/proc/{pid}/exe"), os.path.realpath("/bin/sleep"))
+            if instance:
+                status = subprocess.run([self.exe, "--status"], env=self.env, timeout=10,
+                                        capture_output=True, text=True, check=False)
+                self.assertEqual(status.stdout.strip(), f"busy: kept awake for sleep (pid {pid})")
+            self.assertEqual(r.wait(timeout=15), 0)
+            self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8), "lock kept")
+            # Ctrl-C reaches the command, and its end is the requester's: 128 + SIGINT.
+            r = run_while("sleep", "30")
+            self.children.append(r)
+            self.assertTrue(wait_until(lock_for_sleep))
+            os.killpg(r.pid, signal.SIGINT)
+            self.assertEqual(r.wait(timeout=15), 130)
+            self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8), "lock kept")
+            # A requester killed outright ends the hold too; its command runs on.
+            r = run_while("sleep", "30")
+            self.children.append(r)
+            self.assertTrue(wait_until(lock_for_sleep))
+            pid = int(re.search(r"pid (\d+)", lock_for_sleep()[2]).group(1))
+            r.kill()
+            self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8), "lock kept")
+            os.kill(pid, signal.SIGKILL)
+            if instance:
+                self.stop(p)
+        missing = run_while("/nonexistent/make")
+        self.assertEqual(missing.wait(timeout=15), 127)
+        self.assertIn("/nonexistent/make could not be started", missing.stderr.read())
+
     def test_a_hand_over_is_answered_before_a_failed_log_entry_is_shown(self):
         p = self.start("[GENERAL]\nLog=1\n")
         os.remove(self.log)
