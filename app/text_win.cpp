@@ -1,6 +1,7 @@
 // Text in the ANSI code page, through the system's own multibyte functions.
 #include <windows.h>
 
+#include <algorithm>
 #include <limits>
 
 #include "app/text.h"
@@ -27,8 +28,32 @@ std::string FromUtf16(std::u16string_view wide) {
   return out;
 }
 
+namespace {
+
+// Plain ASCII upper-cases by itself, a to z, in every language but those whose 'i' upper-cases
+// to a dotted capital; there the system decides.
+bool AsciiUpperCasesAlone() {
+  static const bool alone = [] {
+    const LANGID language = PRIMARYLANGID(LANGIDFROMLCID(GetUserDefaultLCID()));
+    return language != LANG_TURKISH && language != LANG_AZERI;
+  }();
+  return alone;
+}
+
+}  // namespace
+
 std::string ToUpper(std::string_view s) {
   std::string out(s);
+  // Most titles and names are plain ASCII: upper-cased here without a call into the system, which
+  // every window title of every pass would otherwise cost.
+  if (AsciiUpperCasesAlone() && std::all_of(out.begin(), out.end(), [](char c) {
+        return static_cast<unsigned char>(c) < 0x80;
+      })) {
+    for (char& c : out) {
+      if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
+    return out;
+  }
   // CharUpperBuffA takes a 32-bit length; a longer string is upper-cased piece by piece, each
   // piece ending on a character boundary.
   constexpr std::size_t kPiece = std::numeric_limits<DWORD>::max() / 2;

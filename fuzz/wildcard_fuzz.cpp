@@ -1,13 +1,17 @@
 // Fuzz target: the title matcher against a plain recursive matcher that tries every split, on any
 // bytes (multibyte characters, malformed ones and code page 932 pairs included). The first byte
 // splits the rest into text and pattern; both are kept short so that the reference, whose time
-// grows with the number of '*', stays quick.
+// grows with the number of '*', stays quick. The text is also taken as a list of window titles, one
+// per line, for the window check's search of all titles at once.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "app/text.h"
+#include "monitor/watches.h"
 #include "monitor/wildcard.h"
 
 namespace {
@@ -28,6 +32,12 @@ bool Reference(std::string_view text, std::string_view pattern) {
   return Reference(text.substr(tc), pattern.substr(pc));
 }
 
+class Titles : public dozerin::WindowSource {
+ public:
+  std::vector<dozerin::TopLevelWindow> TopLevelWindows() override { return windows; }
+  std::vector<dozerin::TopLevelWindow> windows;
+};
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -44,5 +54,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
   if (dozerin::WildcardMatch(text, pattern) != Reference(text, pattern)) std::abort();
+  if (pattern.empty()) return 0;  // the window check reads an empty pattern as "*"
+  Titles titles;
+  bool expected = false;
+  for (std::size_t from = 0; from <= text.size();) {
+    std::size_t end = text.find('\n', from);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view title = text.substr(from, end - from);
+    titles.windows.push_back({std::string(title), ""});
+    expected = expected || (!title.empty() && Reference(dozerin::text::ToUpper(title), pattern));
+    from = end + 1;
+  }
+  if (dozerin::WatchedWindowExists(titles, {std::string(pattern)}) != expected) std::abort();
   return 0;
 }

@@ -16,8 +16,7 @@ namespace {
 // could otherwise make the worker take in any amount of memory.
 constexpr int kMaxTitleUnits = 1 << 20;
 constexpr int kFirstTitleUnits = 256;
-// A walk that meets more windows than this stops: the Z order can change under a walk, and a walk
-// that comes round again must still end.
+// A walk that meets more windows than this stops there.
 constexpr int kMaxWindows = 100000;
 
 }  // namespace
@@ -62,18 +61,28 @@ std::string WindowTitle(HWND w, std::u16string* buffer) {
 }  // namespace
 
 std::vector<TopLevelWindow> DesktopWindows::TopLevelWindows() {
-  std::vector<TopLevelWindow> windows;
+  // The system lists the top-level windows front to back in one call; the walk stops at the limit.
+  std::vector<HWND> handles;
+  EnumWindows(
+      [](HWND w, LPARAM list) {
+        auto* found = reinterpret_cast<std::vector<HWND>*>(list);
+        found->push_back(w);
+        return found->size() < static_cast<std::size_t>(kMaxWindows) ? TRUE : FALSE;
+      },
+      reinterpret_cast<LPARAM>(&handles));
+  std::vector<TopLevelWindow> windows(handles.size());
   std::u16string buffer;
-  int count = 0;
-  for (HWND w = GetTopWindow(nullptr); w != nullptr && count < kMaxWindows;
-       w = GetWindow(w, GW_HWNDNEXT), ++count) {
-    TopLevelWindow entry;
-    entry.title = WindowTitle(w, &buffer);
+  for (std::size_t i = 0; i < handles.size(); ++i) {
+    TopLevelWindow& entry = windows[i];
+    entry.title = WindowTitle(handles[i], &buffer);
+    if (!entry.title.empty()) continue;
+    // The class name tells only whether an untitled window still exists: every window pattern
+    // stands with the class pattern "*", so a titled window's class is never looked at.
     char class_name[100] = {};
-    const int class_length = GetClassNameA(w, class_name, sizeof class_name);
-    if (class_length > 0)
+    const int class_length = GetClassNameA(handles[i], class_name, sizeof class_name);
+    if (class_length > 0) {
       entry.class_name.assign(class_name, static_cast<std::size_t>(class_length));
-    windows.push_back(std::move(entry));
+    }
   }
   return windows;
 }

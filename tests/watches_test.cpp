@@ -203,6 +203,13 @@ TEST(WindowWatch, ReadsTheWindowsOnceAndUpperCasesThem) {
   EXPECT_FALSE(WatchedWindowExists(windows, {"NOTEPAD", "?"}));
   EXPECT_TRUE(WatchedWindowExists(windows, {"**"}));  // the window with an empty title
   EXPECT_EQ(windows.walks, 3);
+  // A pattern's literal run in a title it does not match in full, or only across two titles,
+  // finds nothing; a later title that holds it and matches does.
+  windows.windows = {{"ab", ""}, {"xbcx", ""}, {"cd", ""}, {"ybc", ""}};
+  std::size_t which = 0;
+  EXPECT_FALSE(WatchedWindowExists(windows, {"B?C*", "*D?", "*BCD", "*BC??"}));
+  EXPECT_TRUE(WatchedWindowExists(windows, {"*D?", "*BC"}, &which));
+  EXPECT_EQ(which, 1u);
 }
 
 }  // namespace
