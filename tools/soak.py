@@ -7,7 +7,8 @@ Holds by hand start and stop through later starts with --keep-awake.
 Every minute it records the program's memory, descriptors (and, under Wine, Windows handles) and
 processor time. It fails when the program dies or stops answering, when the log breaks its
 order, or when a series keeps climbing; it writes soak.csv and soak.png into --out.
-Usage: soak.py [--program linux|windows] [--minutes M] [--out DIR]"""
+With --flat-memory it also fails when memory climbs after the warm-up (see memory_slope).
+Usage: soak.py [--program linux|windows] [--minutes M] [--out DIR] [--flat-memory]"""
 import argparse
 import os
 import random
@@ -49,6 +50,27 @@ def climbing(series):
     tail = series[-6:]
     half = max(series[: len(series) // 2])
     return all(b > a for a, b in zip(tail, tail[1:])) and tail[-1] > half * 1.1
+
+
+# Memory once warmed up must stay flat: the least-squares slope of the samples after the warm-up
+# (the first third of the run, at least three minutes) stays under 20 KiB an hour. A short run
+# cannot tell that from a page or two of noise, so its limit is three pages over the time it
+# measured (about 100 KiB an hour for ten minutes), which a climb of 300 KiB an hour still breaks.
+SLOPE_LIMIT_KIB_AN_HOUR = 20
+
+
+def memory_slope(rows, minutes):
+    """The slope of memory after the warm-up in KiB an hour, and the limit it is held to; None
+    when there are too few samples to tell."""
+    warm = max(3.0, minutes / 3)
+    kept = [(r[0] / 60, r[1]) for r in rows if r[0] >= warm]
+    if len(kept) < 4:
+        return None, None
+    mean_t = sum(t for t, _ in kept) / len(kept)
+    mean_m = sum(m for _, m in kept) / len(kept)
+    spread = sum((t - mean_t) ** 2 for t, _ in kept)
+    slope = sum((t - mean_t) * (m - mean_m) for t, m in kept) / spread
+    return slope, max(SLOPE_LIMIT_KIB_AN_HOUR, 3 * 4 / (kept[-1][0] - kept[0][0]))
 
 
 def check_log(lines):
@@ -272,6 +294,10 @@ def main():
     parser.add_argument("--program", choices=("linux", "windows"), default="linux")
     parser.add_argument("--minutes", type=float, default=10)
     parser.add_argument("--out", default=None)
+    # The native program still climbs about 350 KiB an hour under this churn, so the rule fails it
+    # and is not yet part of the test command's soak; the slope is printed either way.
+    parser.add_argument("--flat-memory", action="store_true",
+                        help="fail when memory climbs faster than the limit after the warm-up")
     args = parser.parse_args()
     out = args.out or os.path.join(ROOT, "build", "soak-" + args.program)
     os.makedirs(out, exist_ok=True)
@@ -353,6 +379,11 @@ def main():
     for name, values in series.items():
         if failure is None and climbing(values):
             failure = f"{name} keeps climbing: {values}"
+    slope, limit = memory_slope(rows, args.minutes)
+    if slope is not None:
+        print(f"memory after the warm-up: {slope:+.0f} KiB an hour (limit {limit:.0f})", flush=True)
+        if failure is None and args.flat_memory and slope > limit:
+            failure = f"memory climbs {slope:.0f} KiB an hour after the warm-up (limit {limit:.0f})"
     with open(os.path.join(out, "soak.csv"), "w", encoding="utf-8") as f:
         f.write("minutes,rss_kib,descriptors,cpu_seconds,handles\n")
         for r in rows:
