@@ -233,7 +233,11 @@ void CMainWnd::StartWhile(int pidfd, const QString& holder) {
 }
 
 void CMainWnd::EndWhile(int pidfd) {
-  // Removed on a later turn: the notifier that calls here goes with it.
+  // Removed on a later turn: the notifier that calls here goes with it. Until then it is quiet (an
+  // ended process stays readable).
+  for (const auto& h : while_holds_) {
+    if (h->pidfd == pidfd) h->ended->setEnabled(false);
+  }
   QMetaObject::invokeMethod(
       this,
       [this, pidfd] {
