@@ -34,27 +34,14 @@ bool WatchedProcessRunning(ProcessSource& processes, const std::vector<std::stri
   return hit;
 }
 
-std::ptrdiff_t FindMatchingWindow(const std::vector<TopLevelWindow>& upper_windows,
-                                  std::string_view title_pattern, std::string_view class_pattern) {
-  if (title_pattern.empty()) title_pattern = "*";
-  if (class_pattern.empty()) class_pattern = "*";
-  for (std::size_t i = 0; i < upper_windows.size(); ++i) {
-    const TopLevelWindow& w = upper_windows[i];
-    if (w.title.empty() && w.class_name.empty()) continue;  // vanished during the walk
-    if (WildcardMatch(w.title, title_pattern) && WildcardMatch(w.class_name, class_pattern)) {
-      return static_cast<std::ptrdiff_t>(i);
-    }
-  }
-  return -1;
-}
-
 namespace {
 
 // Which byte values a text holds.
 class ByteSet {
  public:
-  void Add(std::string_view text) {
+  explicit ByteSet(std::string_view text, std::string_view left_out = {}) {
     for (const char c : text) {
+      if (left_out.find(c) != std::string_view::npos) continue;
       const auto b = static_cast<unsigned char>(c);
       bits_[b >> 6] |= std::uint64_t{1} << (b & 63);
     }
@@ -70,35 +57,53 @@ class ByteSet {
   std::array<std::uint64_t, 4> bits_{};
 };
 
+// The search over windows whose titles' byte sets are known. A title can match the pattern only
+// when it holds every byte the pattern has beside '*' and '?': that cheap look passes over most
+// windows before the matcher runs.
+std::ptrdiff_t FindMatchingWindow(const std::vector<TopLevelWindow>& upper_windows,
+                                  const std::vector<ByteSet>& title_bytes,
+                                  std::string_view title_pattern, std::string_view class_pattern) {
+  if (title_pattern.empty()) title_pattern = "*";
+  if (class_pattern.empty()) class_pattern = "*";
+  const ByteSet needed(title_pattern, "*?");
+  for (std::size_t i = 0; i < upper_windows.size(); ++i) {
+    const TopLevelWindow& w = upper_windows[i];
+    if (w.title.empty() && w.class_name.empty()) continue;  // vanished during the walk
+    if (!title_bytes[i].Holds(needed)) continue;
+    if (WildcardMatch(w.title, title_pattern) && WildcardMatch(w.class_name, class_pattern)) {
+      return static_cast<std::ptrdiff_t>(i);
+    }
+  }
+  return -1;
+}
+
+std::vector<ByteSet> TitleBytes(const std::vector<TopLevelWindow>& windows) {
+  std::vector<ByteSet> sets;
+  sets.reserve(windows.size());
+  for (const TopLevelWindow& w : windows) sets.emplace_back(w.title);
+  return sets;
+}
+
 }  // namespace
+
+std::ptrdiff_t FindMatchingWindow(const std::vector<TopLevelWindow>& upper_windows,
+                                  std::string_view title_pattern, std::string_view class_pattern) {
+  return FindMatchingWindow(upper_windows, TitleBytes(upper_windows), title_pattern, class_pattern);
+}
 
 bool WatchedWindowExists(WindowSource& windows, const std::vector<std::string>& upper_patterns,
                          std::size_t* which) {
   std::vector<TopLevelWindow> list = windows.TopLevelWindows();
-  // A title can match a pattern only when it holds every byte the pattern has beside '*' and '?':
-  // a cheap look at each title's set of bytes passes over most pairs before the matcher runs.
-  std::vector<ByteSet> held(list.size());
-  for (std::size_t w = 0; w < list.size(); ++w) {
-    list[w].title = text::ToUpper(list[w].title);
-    list[w].class_name = text::ToUpper(list[w].class_name);
-    held[w].Add(list[w].title);
+  for (TopLevelWindow& w : list) {
+    w.title = text::ToUpper(w.title);
+    w.class_name = text::ToUpper(w.class_name);
   }
+  // Each title's byte set once for all patterns.
+  const std::vector<ByteSet> title_bytes = TitleBytes(list);
   for (std::size_t i = 0; i < upper_patterns.size(); ++i) {
-    const std::string_view pattern = upper_patterns[i];
-    std::string plain(pattern);
-    plain.erase(
-        std::remove_if(plain.begin(), plain.end(), [](char c) { return c == '*' || c == '?'; }),
-        plain.end());
-    ByteSet needed;
-    needed.Add(plain);
-    for (std::size_t w = 0; w < list.size(); ++w) {
-      const TopLevelWindow& window = list[w];
-      if (window.title.empty() && window.class_name.empty()) continue;  // vanished during the walk
-      if (!held[w].Holds(needed)) continue;
-      if (WildcardMatch(window.title, pattern.empty() ? std::string_view("*") : pattern)) {
-        if (which != nullptr) *which = i;
-        return true;
-      }
+    if (FindMatchingWindow(list, title_bytes, upper_patterns[i], "*") >= 0) {
+      if (which != nullptr) *which = i;
+      return true;
     }
   }
   return false;
