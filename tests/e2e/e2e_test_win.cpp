@@ -559,6 +559,7 @@ TEST(Hold, WhileACommandRuns) {
       CloseHandle(process);
       EXPECT_TRUE(WaitUntil([&] { return !Refused(s.w); }, 20s)) << "hold kept after a kill";
       PostMessageA(window, WM_CLOSE, 0, 0);
+      EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }));  // no helper left for later tests
     } else {
       PostMessageA(window, WM_CLOSE, 0, 0);
       EXPECT_EQ(asker.WaitForExit(), 0u);
