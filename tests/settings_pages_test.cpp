@@ -86,7 +86,6 @@ TEST_F(PagesTest, GeneralLoadsConvertsAndSavesInOrder) {
             (std::pair<std::uint32_t, std::uint32_t>{0, 2147483647}));
   view_.texts[IDC_MAX_MARGIN] = "180";
   view_.texts[IDC_NETWORK_TRAFFIC] = "4194303";
-  ASSERT_TRUE(page.Save());
   view_.texts[IDC_DISK_TRAFFIC] = "40000";
   ASSERT_TRUE(page.Save());
   EXPECT_EQ(File(), std::string("[GENERAL]") + kNl + "NetworkTraffic=-1024" + kNl + "MouseCap=0" +
@@ -102,23 +101,23 @@ TEST_F(PagesTest, GeneralFieldChecks) {
     const char* network;
     const char* cpu;
     const char* margin;
-    const char* disk;
     std::string message;  // empty: accepted
     int focused;
+    const char* disk = "0";
   };
   const Row rows[] = {
-      {"0", "0", "0", "0", "", 0},
-      {" 12", "100", "2147483647", "4194303", "", 0},
-      {"12abc", "7", "0", "0", "", 0},  // what follows the digits is not looked at
-      {"", "0", "0", "0", "not an integer", IDC_NETWORK_TRAFFIC},
-      {"abc", "0", "0", "0", "not an integer", IDC_NETWORK_TRAFFIC},
-      {"-1", "0", "0", "0", "not an integer", IDC_NETWORK_TRAFFIC},
-      {"4194304", "0", "0", "0", "0 to 4194303", IDC_NETWORK_TRAFFIC},
-      {"99999999999999999999999", "0", "0", "0", "0 to 4194303", IDC_NETWORK_TRAFFIC},
-      {"1", "101", "0", "0", "0 to 100", IDC_CPU_USAGE},
-      {"1", "1", "0", "4194304", "0 to 4194303", IDC_DISK_TRAFFIC},
-      {"1", "1", "2147483648", "0", "0 to 2147483647", IDC_MAX_MARGIN},
-      {"x", "101", "-", "x", "not an integer", IDC_NETWORK_TRAFFIC},  // the first failure only
+      {"0", "0", "0", "", 0},
+      {" 12", "100", "2147483647", "", 0},
+      {"12abc", "7", "0", "", 0},  // what follows the digits is not looked at
+      {"", "0", "0", "not an integer", IDC_NETWORK_TRAFFIC},
+      {"abc", "0", "0", "not an integer", IDC_NETWORK_TRAFFIC},
+      {"-1", "0", "0", "not an integer", IDC_NETWORK_TRAFFIC},
+      {"4194304", "0", "0", "0 to 4194303", IDC_NETWORK_TRAFFIC},
+      {"99999999999999999999999", "0", "0", "0 to 4194303", IDC_NETWORK_TRAFFIC},
+      {"1", "101", "0", "0 to 100", IDC_CPU_USAGE},
+      {"1", "1", "2147483648", "0 to 2147483647", IDC_MAX_MARGIN},
+      {"x", "101", "-", "not an integer", IDC_NETWORK_TRAFFIC},  // the first failure only
+      {"1", "1", "0", "0 to 4194303", IDC_DISK_TRAFFIC, "4194304"},
   };
   for (const Row& r : rows) {
     FakeView view;

@@ -8,6 +8,7 @@
 // windows.h first: shellapi.h relies on its types.
 #include <shellapi.h>
 
+#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
@@ -510,28 +511,10 @@ TEST(Hold, FromTheCommandLineAndTheMenu) {
 
 // What `dozerin.exe --status` writes to a pipe.
 std::string StatusOf(const std::string& exe) {
-  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-  HANDLE read = nullptr, write = nullptr;
-  if (!CreatePipe(&read, &write, &inherit, 0)) return {};
-  SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-  STARTUPINFOA si = {};
-  si.cb = sizeof si;
-  si.dwFlags = STARTF_USESTDHANDLES;
-  si.hStdOutput = si.hStdError = write;
-  PROCESS_INFORMATION pi = {};
-  std::string line = "\"" + exe + "\" --status";
-  const bool started =
-      CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-  CloseHandle(write);
   std::string out;
-  char buffer[256];
-  DWORD n = 0;
-  while (started && ReadFile(read, buffer, sizeof buffer, &n, nullptr) && n > 0)
-    out.append(buffer, n);
-  CloseHandle(read);
-  if (started) {
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
+  if (FILE* pipe = _popen(("\"" + exe + "\" --status").c_str(), "r")) {
+    for (int c; (c = std::fgetc(pipe)) != EOF;) out += static_cast<char>(c);
+    _pclose(pipe);
   }
   return out;
 }
