@@ -77,6 +77,12 @@ class InhibitStateMachine {
   InhibitState displayed_state() const { return displayed_state_; }
   std::uint32_t margin_countdown() const { return margin_countdown_; }
   bool away_mode_held() const { return away_mode_held_; }
+  // Idle, with no hold, no margin left and nothing still shown or held from a busy spell: a tick
+  // would only wake the worker, and a report of idle would change nothing.
+  bool Quiet() const {
+    return !hold_ && stored_state_ == STATE_IDLE && margin_countdown_ == 0 &&
+           displayed_state_ == STATE_IDLE && !away_mode_held_;
+  }
 
  private:
   struct Hold {

@@ -142,7 +142,7 @@ bool CMainWnd::Create() {
   inhibitors_.TakeSleepDelay();
 
   connect(&tick_, &QTimer::timeout, this, [this] { OnTick(); });
-  tick_.start(kTickPeriodMs);
+  tick_.start(kTickPeriodMs);  // the first tick decides whether it is needed
 
   // Later starts hand a hold or its stop over on the session bus. Without one, or with the name
   // taken by another copy, the program runs on without.
@@ -229,6 +229,7 @@ void CMainWnd::StartWhile(int pidfd, const QString& holder) {
   const FileError e = machine_.StartHold(0);
   why_ = QString::fromLatin1(kHoldReason);
   UpdateTooltip();
+  Pace();
   Report(e);
 }
 
@@ -251,6 +252,7 @@ void CMainWnd::EndWhile(int pidfd) {
         }
         const FileError e = machine_.StopHold();
         UpdateTooltip();
+        Pace();
         Report(e);
       },
       Qt::QueuedConnection);
@@ -262,6 +264,7 @@ void CMainWnd::StartHold(std::int64_t seconds) {
   const FileError e = machine_.StartHold(seconds);
   why_ = QString::fromLatin1(kHoldReason);  // also for the margin that follows it
   UpdateTooltip();
+  Pace();
   Report(e);
 }
 
@@ -270,6 +273,7 @@ void CMainWnd::StopHold() {
   while_holds_.clear();
   const FileError e = machine_.StopHold();
   UpdateTooltip();
+  Pace();
   Report(e);
 }
 
@@ -305,6 +309,7 @@ int CMainWnd::StartWorkThread(FileError* log_error) {
     return -1;
   }
   *log_error = app_.WriteLog("Start WorkThread!!\n");
+  Pace();
   return 1;
 }
 
@@ -315,6 +320,7 @@ int CMainWnd::StopWorkThread(FileError* log_error) {
   stopping.Stop(kWorkerStopTimeoutMs);
   *log_error = app_.WriteLog("Finish WorkThread!!\n");
   machine_.Reset();
+  Pace();
   return 1;
 }
 
@@ -352,7 +358,19 @@ void CMainWnd::OnTick() {
       : while_holds_.empty() ? QString::fromLatin1(kHoldReason)
                              : QStringLiteral("kept awake for ") + while_holds_.back()->holder);
   UpdateTooltip();
+  Pace();
   Report(e);
+}
+
+void CMainWnd::Pace() {
+  // A lock that failed is tried again at the ticks.
+  const bool quiet = worker_ && machine_.Quiet() && inhibitors_.Trouble().isEmpty();
+  worker_.SetSelfPaced(quiet);
+  if (quiet) {
+    tick_.stop();
+  } else if (!tick_.isActive() && !closed_) {
+    tick_.start(kTickPeriodMs);
+  }
 }
 
 void CMainWnd::UpdateTooltip() {
@@ -390,7 +408,9 @@ void CMainWnd::ShowXEmbedIcon(bool show) {
 void CMainWnd::OnActivityEvent(std::uint32_t requests, std::uint32_t kinds, const QString& why) {
   if (closed_) return;
   if ((requests & (SET_BUSY | SET_MARGIN)) != 0 && kinds != 0) why_ = why;
-  Report(machine_.OnActivityEvent(requests, kinds));
+  const FileError e = machine_.OnActivityEvent(requests, kinds);
+  Pace();
+  Report(e);
 }
 
 void CMainWnd::OnPrepareForSleep(bool start) {
@@ -404,6 +424,7 @@ void CMainWnd::OnPrepareForSleep(bool start) {
     if (e == FileError::kNone) e = machine_.OnResume();
     inhibitors_.TakeSleepDelay();
   }
+  Pace();
   Report(e);
 }
 

@@ -84,6 +84,9 @@ class CMainWnd : public QObject, private InhibitPlatform {
 
  private:
   void OnTick();
+  // Stops the tick while it has nothing to do and the worker keeps time; starts it again when it
+  // has. Called after everything that can change the state.
+  void Pace();
   void UpdateTooltip();
   // Shows Qt's icon while no StatusNotifierWatcher is on the bus, and hides it while one is.
   void ShowXEmbedIcon(bool show);

@@ -7,6 +7,7 @@
 #include <iterator>
 #include <memory>
 
+#include "control/vocabulary.h"
 #include "monitor/proc_loads.h"
 #include "monitor/watch_sources_gnome.h"
 #include "monitor/watch_sources_linux.h"
@@ -21,7 +22,10 @@ class LinuxWorkerPlatform : public WorkerPlatform {
  public:
   explicit LinuxWorkerPlatform(LinuxWorkerControl& control) : control_(control) {}
   void Post(std::uint32_t requests, std::uint32_t kinds) override {
-    control_.Post(requests, kinds, why_);
+    // Idle is what the main thread already has while it lets the worker keep time.
+    if (requests != SET_IDLE || kinds != 0 || !control_.self_paced()) {
+      control_.Post(requests, kinds, why_);
+    }
     why_.clear();
   }
   void Explain(std::string_view why) override { why_ = why; }

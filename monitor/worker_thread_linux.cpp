@@ -7,6 +7,8 @@
 #include <chrono>
 #include <new>
 
+#include "control/vocabulary.h"
+
 namespace dozerin {
 
 void LinuxWorkerControl::Wake() {
@@ -19,8 +21,24 @@ void LinuxWorkerControl::Wake() {
 
 void LinuxWorkerControl::WaitForWakeUp() {
   std::unique_lock<std::mutex> lock(mutex);
-  changed.wait(lock, [this] { return woken; });
+  const auto due = std::chrono::steady_clock::now() + std::chrono::milliseconds(kTickPeriodMs);
+  while (!woken) {
+    if (!self_paced_.load()) {
+      changed.wait(lock);
+    } else if (changed.wait_until(lock, due) == std::cv_status::timeout) {
+      break;
+    }
+  }
   woken = false;
+}
+
+void LinuxWorkerControl::SetSelfPaced(bool on) {
+  {
+    // Under the lock, so that a worker about to wait without end sees it.
+    const std::lock_guard<std::mutex> lock(mutex);
+    self_paced_ = on;
+  }
+  changed.notify_all();
 }
 
 LinuxWorkerThread::~LinuxWorkerThread() {

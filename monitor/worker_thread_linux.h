@@ -34,13 +34,21 @@ struct LinuxWorkerControl {
     if (abandoned.load() == 0) error(string_id);
   }
   void Wake();
-  // Sleeps until woken; a wake-up that came during a pass is kept (at most one).
+  // Sleeps until woken; a wake-up that came during a pass is kept (at most one). A self-paced
+  // worker also goes on by itself a tick's period after it began to wait.
   void WaitForWakeUp();
+  // While the main thread has nothing to do at its ticks it stops them: the worker then keeps
+  // time itself, and a report that would change nothing is not sent.
+  void SetSelfPaced(bool on);
+  bool self_paced() const { return self_paced_.load(); }
 
   std::mutex mutex;
   std::condition_variable changed;
   bool woken = false;
   bool ended = false;
+
+ private:
+  std::atomic<bool> self_paced_{false};
 };
 
 class LinuxWorkerThread {
@@ -60,6 +68,9 @@ class LinuxWorkerThread {
   explicit operator bool() const { return static_cast<bool>(control_); }
   void Wake() const {
     if (control_) control_->Wake();
+  }
+  void SetSelfPaced(bool on) const {
+    if (control_ && control_->self_paced() != on) control_->SetSelfPaced(on);
   }
   // Clears the run flag, wakes the worker and waits for it at most timeout_ms. A worker still
   // running then is given up: its reports are dropped and it ends on its own. Empty afterwards.

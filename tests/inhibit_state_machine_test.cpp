@@ -114,6 +114,7 @@ TEST_F(InhibitTest, TransitionTable) {
     }
     machine.OnActivityEvent(r.event, 0);
     EXPECT_EQ(tick_states(static_cast<int>(r.states_after.size())), r.states_after);
+    EXPECT_EQ(machine.Quiet(), r.states_after.back() == STATE_IDLE);
   }
 }
 
@@ -339,6 +340,7 @@ TEST_F(InhibitTest, HoldsByHand) {
     }
     EXPECT_EQ(shown, r.shown);
     EXPECT_EQ(machine.QuerySuspendAnswer() == kBroadcastQueryDeny, r.refuses);
+    EXPECT_EQ(machine.Quiet(), shown.back() == 'I');
   }
 }
 

@@ -6,8 +6,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <fstream>
 #include <future>
+#include <mutex>
 #include <set>
 #include <string>
 
@@ -116,6 +118,32 @@ TEST(LinuxWorkerThread, AStopThatGivesUpWaitsForAReportUnderWay) {
   EXPECT_EQ(stop.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
   release.set_value();
   stop.get();
+}
+
+// A worker waiting for a wake-up that will not come goes on by itself once it is self-paced.
+TEST(LinuxWorkerThread, GoesOnByItselfOnceSelfPaced) {
+  std::mutex mutex;
+  std::condition_variable changed;
+  int passes = 0;
+  LinuxWorkerThread worker = LinuxWorkerThread::Start(
+      [&](std::uint32_t, std::uint32_t, const std::string&) {
+        const std::lock_guard<std::mutex> lock(mutex);
+        ++passes;
+        changed.notify_all();
+      },
+      [](int) {},
+      [](LinuxWorkerControl& control) {
+        while (control.run.load() != 0) {
+          control.Post(1, 1, "x");
+          control.WaitForWakeUp();
+        }
+      });
+  std::unique_lock<std::mutex> lock(mutex);
+  ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return passes == 1; }));
+  worker.SetSelfPaced(true);
+  EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return passes >= 3; }));
+  lock.unlock();
+  worker.Stop(10000);
 }
 
 }  // namespace
