@@ -12,6 +12,7 @@
 #include <cstring>
 #include <optional>
 #include <unordered_map>
+#include <utility>
 
 #include "app/paths.h"
 #include "monitor/proc_loads.h"
@@ -74,12 +75,72 @@ std::string ProcProcesses::NameOf(const std::string& pid_dir) const {
   return {};
 }
 
+std::optional<long> ProcProcesses::ReadLastPid() {
+  const std::string proc = root_ + "/proc";
+  if (!last_pid_usable_) {
+    // Its last pid is of the namespace of whoever reads it.
+    char self[32];
+    const ssize_t n = readlink((proc + "/self").c_str(), self, sizeof self);
+    last_pid_usable_ = n > 0 && std::string(self, static_cast<std::size_t>(n)) ==
+                                    std::to_string(static_cast<long>(getpid()));
+  }
+  if (!*last_pid_usable_) return std::nullopt;
+  // "0.42 0.30 0.25 2/815 40231": tasks running now, of all tasks; then the last pid.
+  const std::optional<std::string> load = ReadWholeFile(proc + "/loadavg", 256);
+  const std::size_t space = load ? load->find(' ', load->find('/')) : std::string::npos;
+  if (space == std::string::npos) return std::nullopt;
+  char* end = nullptr;
+  const long last_pid = std::strtol(load->c_str() + space + 1, &end, 10);
+  if (end == load->c_str() + space + 1 || last_pid <= 0) return std::nullopt;
+  return last_pid;
+}
+
+void ProcProcesses::VisitKnown(const std::string& proc, long first_new, long last_new,
+                               const std::function<bool(std::string_view)>& visit) {
+  const auto dir = [&proc](long pid) { return proc + "/" + std::to_string(pid); };
+  for (long pid = first_new; pid <= last_new; ++pid) {
+    // A thread's pid can be looked into too; it stands for its process until the next listing.
+    std::string name = NameOf(dir(pid));
+    if (!name.empty()) names_.insert_or_assign(pid, Known{std::move(name), pass_, pass_, false});
+  }
+  bool found = false;
+  for (auto& [pid, known] : names_) {
+    known.pass = pass_;
+    if (found) continue;
+    const bool just_met = known.first == pass_;
+    const bool fresh = just_met || known.matched || pass_ - known.first <= kYoungPasses;
+    if (fresh && !just_met) known.name = NameOf(dir(pid));
+    found = !known.name.empty() && visit(known.name);
+    if (found && !fresh) {
+      // Met at a listing long ago: it may have ended since.
+      known.name = NameOf(dir(pid));
+      found = !known.name.empty() && visit(known.name);
+    }
+    known.matched = found;
+  }
+}
+
 bool ProcProcesses::ForEachProcessName(const std::function<bool(std::string_view name)>& visit) {
   const std::string proc = root_ + "/proc";
+  const std::optional<long> last_pid = ReadLastPid();
+  // Without the listing while pids are handed out in turn and few of them: then the listing would
+  // hold the processes met so far and those begun since. It is read again every minute or so, to
+  // forget the processes that ended.
+  if (last_pid && last_pid_ && complete_ && pass_ - listed_ < kListingPasses &&
+      *last_pid >= *last_pid_ && *last_pid - *last_pid_ <= kMostNewPids) {
+    ++pass_;
+    VisitKnown(proc, *last_pid_ + 1, *last_pid, visit);
+    last_pid_ = last_pid;
+    return true;
+  }
   Dir dir(proc);
   if (dir.get() == nullptr) return false;
   ++pass_;
+  const std::optional<long> before = std::exchange(last_pid_, last_pid);
+  listed_ = pass_;
+  complete_ = true;
   bool found = false;
+  long newest = 0;  // of the processes not met before
   // The whole listing is read even after a hit, so that ended processes are always forgotten;
   // only processes not met before, young ones and matched ones are looked into. A pid is not
   // given to a new process while the old one is listed, and the kernel hands out pids in turn, so
@@ -90,7 +151,11 @@ bool ProcProcesses::ForEachProcessName(const std::function<bool(std::string_view
     if (end == entry->d_name || *end != '\0' || pid <= 0) continue;
     auto it = names_.find(pid);
     if (it == names_.end()) {
-      if (found) continue;  // looked into at the next pass that needs it
+      newest = std::max(newest, pid);
+      if (found) {
+        complete_ = false;  // looked into at the next pass that needs it
+        continue;
+      }
       it =
           names_.emplace(pid, Known{NameOf(proc + "/" + entry->d_name), pass_, pass_, false}).first;
     } else if (!found && (it->second.matched || pass_ - it->second.first <= kYoungPasses)) {
@@ -105,6 +170,11 @@ bool ProcProcesses::ForEachProcessName(const std::function<bool(std::string_view
   }
   for (auto it = names_.begin(); it != names_.end();) {
     it = it->second.pass == pass_ ? std::next(it) : names_.erase(it);
+  }
+  // A stand-in /proc/loadavg (some containers have one) whose last pid lags behind the processes
+  // begun since the last pass is not relied on again. After a wrap the pids begin low again.
+  if (last_pid && before && *last_pid >= *before && newest > *last_pid + kMostNewPids) {
+    last_pid_usable_ = false;
   }
   return true;
 }

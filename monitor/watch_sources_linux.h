@@ -3,8 +3,10 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "monitor/watches.h"
@@ -15,11 +17,17 @@ namespace dozerin {
 // command-line argument, else the name in stat; none for an ended process. A pass reads a process
 // again only while it is young (a launcher `exec`s the real program in the same pid during its
 // first seconds) or while its name is the one a visit matched (it may have ended as a zombie, or
-// `exec`d something else since).
+// `exec`d something else since). The listing itself is read only now and then: the processes
+// begun since the last pass are the pids that /proc/loadavg says were handed out meanwhile, and
+// a process that ended is seen when its name would match, which is read again first.
 class ProcProcesses : public ProcessSource {
  public:
   // Passes during which a newly met process is read again.
   static constexpr std::uint64_t kYoungPasses = 10;
+  // Passes between two listings of /proc at most, and the most pids handed out between two passes
+  // that are looked into one by one rather than listed.
+  static constexpr std::uint64_t kListingPasses = 60;
+  static constexpr long kMostNewPids = 64;
 
   explicit ProcProcesses(std::string root = "") : root_(std::move(root)) {}
   bool ForEachProcessName(const std::function<bool(std::string_view name)>& visit) override;
@@ -27,8 +35,19 @@ class ProcProcesses : public ProcessSource {
 
  private:
   std::string NameOf(const std::string& pid_dir) const;
+  // The last pid handed out, from /proc/loadavg; none when it cannot be read, or /proc is not of
+  // this program's pid namespace, or its pids were seen to run ahead of it.
+  std::optional<long> ReadLastPid();
+  // A pass without the listing: the pids handed out since the last pass are looked into, and
+  // the known processes visited.
+  void VisitKnown(const std::string& proc, long first_new, long last_new,
+                  const std::function<bool(std::string_view)>& visit);
 
   std::string root_;
+  std::optional<bool> last_pid_usable_;
+  std::optional<long> last_pid_;  // at the last pass
+  bool complete_ = false;         // the last listing looked into every process it held
+  std::uint64_t listed_ = 0;      // the pass of the last listing
   struct Known {
     std::string name;
     std::uint64_t pass;   // the last pass whose listing held the process

@@ -20,16 +20,12 @@ bool WatchedProcessRunning(ProcessSource& processes, const std::vector<std::stri
     if (std::find(lengths.begin(), lengths.end(), name.size()) == lengths.end() &&
         std::all_of(name.begin(), name.end(),
                     [](char c) { return static_cast<unsigned char>(c) < 0x80; })) {
-      return false;
+      return hit = false;
     }
     const std::string upper = text::ToUpper(name);
-    for (const std::string& watched : upper_names) {
-      if (upper == watched) {
-        if (matched != nullptr) matched->assign(name);
-        return hit = true;
-      }
-    }
-    return false;
+    hit = std::find(upper_names.begin(), upper_names.end(), upper) != upper_names.end();
+    if (hit && matched != nullptr) matched->assign(name);
+    return hit;
   });
   return hit;
 }

@@ -17,6 +17,7 @@ class ProcessSource {
  public:
   virtual ~ProcessSource() = default;
   // Calls visit with each name until it returns true. Returns false when no list could be had.
+  // A name that was true may be read again and given to visit once more: the last call decides.
   virtual bool ForEachProcessName(const std::function<bool(std::string_view name)>& visit) = 0;
 };
 

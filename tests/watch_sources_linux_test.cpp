@@ -103,6 +103,48 @@ TEST(ProcProcesses, ExecAndZombiesSeenAtTheNextPass) {
   }
 }
 
+// Between listings, the processes begun are the pids /proc/loadavg says were handed out; young
+// and matched processes are read again, and so is an old one before its name counts. A listing
+// that a hit left partly unread is read again.
+TEST(ProcProcesses, BetweenListingsThePidsHandedOutAreLookedInto) {
+  testing::ScratchDir root;
+  const std::string proc = root.path() + "/proc";
+  mkdir(proc.c_str(), 0700);
+  ASSERT_EQ(symlink(std::to_string(getpid()).c_str(), (proc + "/self").c_str()), 0);
+  const auto start = [&](const char* pid, const char* name, const char* tasks) {
+    mkdir((proc + "/" + pid).c_str(), 0700);
+    Write(proc + "/" + pid + "/cmdline", name);
+    Write(proc + "/loadavg", std::string("0.00 0.01 0.05 1/") + tasks + "\n");
+  };
+  start("10", "vlc", "2 10");
+  start("11", "obs", "2 11");
+  ProcProcesses source(root.path());
+  EXPECT_TRUE(WatchedProcessRunning(source, {"VLC", "OBS"}));
+  EXPECT_EQ(source.cached(), 1u);  // the other one is not looked into after the hit
+  EXPECT_EQ(Names(source), (std::set<std::string>{"vlc", "obs"}));
+  Write(proc + "/10/cmdline", "mpv");  // exec while young
+  EXPECT_EQ(Names(source), (std::set<std::string>{"mpv", "obs"}));
+  mkdir((proc + "/12").c_str(), 0700);
+  Write(proc + "/12/cmdline", "HandBrake");
+  EXPECT_FALSE(WatchedProcessRunning(source, {"HANDBRAKE"}));  // no pid was handed out
+  start("12", "HandBrake", "3 12");
+  EXPECT_TRUE(WatchedProcessRunning(source, {"HANDBRAKE"}));
+  for (std::uint64_t pass = 0; pass < ProcProcesses::kYoungPasses; ++pass) Names(source);
+  unlink((proc + "/11/cmdline").c_str());
+  rmdir((proc + "/11").c_str());
+  EXPECT_FALSE(WatchedProcessRunning(source, {"OBS"}));
+
+  // A /proc/loadavg whose last pid stays behind the processes that the listing meets is let go.
+  start("200", "vlc", "3 12");
+  std::uint64_t passes = 1;
+  while (!WatchedProcessRunning(source, {"VLC"}) && passes <= ProcProcesses::kListingPasses) {
+    ++passes;
+  }
+  EXPECT_LE(passes, ProcProcesses::kListingPasses);
+  start("300", "kodi", "3 12");
+  EXPECT_TRUE(WatchedProcessRunning(source, {"KODI"}));
+}
+
 // A worker given up by a stop: once the stop has returned, nothing more reaches its receiver.
 TEST(LinuxWorkerThread, AStopThatGivesUpWaitsForAReportUnderWay) {
   std::promise<void> entered, release;

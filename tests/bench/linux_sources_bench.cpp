@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "monitor/watch_sources_linux.h"
@@ -51,6 +52,22 @@ void BM_ProcessCheckWithSleepers(benchmark::State& state) {
   state.counters["processes"] = static_cast<double>(processes.cached());
 }
 BENCHMARK(BM_ProcessCheckWithSleepers)->Unit(benchmark::kMicrosecond);
+
+// The same on a busy machine: more pids are handed out between two passes than are looked into
+// one by one, so that every pass lists /proc.
+void BM_ProcessCheckListing(benchmark::State& state) {
+  static SleepingChildren children(500);
+  ProcProcesses processes;
+  const std::vector<std::string> watched = {"VLC-NOT-HERE", "OBS-NOT-HERE", "HANDBRAKE-NOT-HERE"};
+  WatchedProcessRunning(processes, watched);
+  for (auto _ : state) {
+    state.PauseTiming();
+    for (long i = 0; i <= ProcProcesses::kMostNewPids; ++i) std::thread([] {}).join();
+    state.ResumeTiming();
+    benchmark::DoNotOptimize(WatchedProcessRunning(processes, watched));
+  }
+}
+BENCHMARK(BM_ProcessCheckListing)->Unit(benchmark::kMicrosecond);
 
 void BM_WindowReadOf300(benchmark::State& state) {
   static xcb_connection_t* const maker = MakeTitledWindows(300);
