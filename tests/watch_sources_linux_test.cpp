@@ -6,10 +6,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <condition_variable>
 #include <fstream>
 #include <future>
-#include <mutex>
 #include <set>
 #include <string>
 
@@ -114,7 +112,7 @@ TEST(ProcProcesses, BetweenListingsThePidsHandedOutAreLookedInto) {
   const auto start = [&](const char* pid, const char* name, const char* tasks) {
     mkdir((proc + "/" + pid).c_str(), 0700);
     Write(proc + "/" + pid + "/cmdline", name);
-    Write(proc + "/loadavg", std::string("0.00 0.01 0.05 1/") + tasks + "\n");
+    if (tasks != nullptr) Write(proc + "/loadavg", std::string("0.00 0.01 0.05 1/") + tasks);
   };
   start("10", "vlc", "2 10");
   start("11", "obs", "2 11");
@@ -124,8 +122,7 @@ TEST(ProcProcesses, BetweenListingsThePidsHandedOutAreLookedInto) {
   EXPECT_EQ(Names(source), (std::set<std::string>{"vlc", "obs"}));
   Write(proc + "/10/cmdline", "mpv");  // exec while young
   EXPECT_EQ(Names(source), (std::set<std::string>{"mpv", "obs"}));
-  mkdir((proc + "/12").c_str(), 0700);
-  Write(proc + "/12/cmdline", "HandBrake");
+  start("12", "HandBrake", nullptr);
   EXPECT_FALSE(WatchedProcessRunning(source, {"HANDBRAKE"}));  // no pid was handed out
   start("12", "HandBrake", "3 12");
   EXPECT_TRUE(WatchedProcessRunning(source, {"HANDBRAKE"}));
@@ -135,13 +132,13 @@ TEST(ProcProcesses, BetweenListingsThePidsHandedOutAreLookedInto) {
   EXPECT_FALSE(WatchedProcessRunning(source, {"OBS"}));
 
   // A /proc/loadavg whose last pid stays behind the processes that the listing meets is let go.
-  start("200", "vlc", "3 12");
+  start("200", "vlc", nullptr);
   std::uint64_t passes = 1;
   while (!WatchedProcessRunning(source, {"VLC"}) && passes <= ProcProcesses::kListingPasses) {
     ++passes;
   }
   EXPECT_LE(passes, ProcProcesses::kListingPasses);
-  start("300", "kodi", "3 12");
+  start("300", "kodi", nullptr);
   EXPECT_TRUE(WatchedProcessRunning(source, {"KODI"}));
 }
 
@@ -164,27 +161,20 @@ TEST(LinuxWorkerThread, AStopThatGivesUpWaitsForAReportUnderWay) {
 
 // A worker waiting for a wake-up that will not come goes on by itself once it is self-paced.
 TEST(LinuxWorkerThread, GoesOnByItselfOnceSelfPaced) {
-  std::mutex mutex;
-  std::condition_variable changed;
-  int passes = 0;
+  std::promise<void> first, third;
+  int passes = 0;  // on the worker's thread only
   LinuxWorkerThread worker = LinuxWorkerThread::Start(
       [&](std::uint32_t, std::uint32_t, const std::string&) {
-        const std::lock_guard<std::mutex> lock(mutex);
-        ++passes;
-        changed.notify_all();
+        if (++passes == 1) first.set_value();
+        if (passes == 3) third.set_value();
       },
       [](int) {},
       [](LinuxWorkerControl& control) {
-        while (control.run.load() != 0) {
-          control.Post(1, 1, "x");
-          control.WaitForWakeUp();
-        }
+        for (; control.run.load() != 0; control.WaitForWakeUp()) control.Post(1, 1, "x");
       });
-  std::unique_lock<std::mutex> lock(mutex);
-  ASSERT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return passes == 1; }));
+  first.get_future().wait();
   worker.SetSelfPaced(true);
-  EXPECT_TRUE(changed.wait_for(lock, std::chrono::seconds(30), [&] { return passes >= 3; }));
-  lock.unlock();
+  EXPECT_EQ(third.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
   worker.Stop(10000);
 }
 
