@@ -21,6 +21,7 @@
 #include "app/text.h"
 #include "control/keep_awake.h"
 #include "control/why_awake.h"
+#include "control/xlib_requests_linux.h"
 #include "monitor/activity_worker_linux.h"
 #include "monitor/watch_sources_gnome.h"
 #include "monitor/watch_sources_linux.h"
@@ -440,6 +441,7 @@ void CMainWnd::RunSettingsCommand() {
   const bool confirmed = dialog.exec() == QDialog::Accepted;
   dialog_ = nullptr;
   settings_open_ = false;
+  SettleXlibRequests();  // a dialog's windows send many
   if (!confirmed || closed_) return;
   LoadSettings();
   FileError e = FileError::kNone;
@@ -473,7 +475,10 @@ void CMainWnd::WakeWorker() {
 }
 
 void CMainWnd::ShowState(InhibitState state) {
-  if (tray_) tray_->setIcon(icons_[state]);
+  if (tray_) {
+    tray_->setIcon(icons_[state]);
+    SettleXlibRequests();
+  }
   if (notifier_) notifier_->SetIcon(icons_[state]);
 }
 
