@@ -42,6 +42,27 @@ def sample(pid):
     return rss, fds, cpu
 
 
+def heap_pages(pid):
+    """The [heap] mapping's resident and whole size in KiB, and the resident pages of mapped files:
+    a climb within a heap that keeps its size, or in files, is pages touched for the first time."""
+    resident = size = files = 0
+    mapping = None
+    with open(f"/proc/{pid}/smaps", encoding="utf-8") as f:
+        for line in f:
+            fields = line.split()
+            if "-" in fields[0] and len(fields) >= 5:
+                start, end = (int(a, 16) for a in fields[0].split("-"))
+                mapping = fields[5] if len(fields) > 5 else ""
+                if mapping == "[heap]":
+                    size += (end - start) // 1024
+            elif fields[0] == "Rss:":
+                if mapping == "[heap]":
+                    resident += int(fields[1])
+                elif mapping.startswith("/"):
+                    files += int(fields[1])
+    return resident, size, files
+
+
 def climbing(series):
     """A series keeps climbing when every one of its last five steps rose and the last value is
     more than a tenth above the first half's highest."""
@@ -330,8 +351,10 @@ def main():
                 rss, fds, cpu = sample(world.pid)
                 handles = world.handles()
                 rows.append((round((time.monotonic() - start) / 60, 2), rss, fds, cpu, handles))
+                heap, heap_size, files = heap_pages(world.pid)
                 print(f"{rows[-1][0]:6.2f} min  {rss} KiB  {fds} descriptors  "
-                      f"{handles if handles is not None else '-'} handles  {cpu:.2f} s", flush=True)
+                      f"{handles if handles is not None else '-'} handles  {cpu:.2f} s  "
+                      f"(heap {heap} of {heap_size} KiB, files {files} KiB)", flush=True)
                 next_sample += 60
             action = random.randrange(7)
             recent = (recent + [action])[-6:]
