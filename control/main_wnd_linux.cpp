@@ -432,16 +432,19 @@ void CMainWnd::OnPrepareForSleep(bool start) {
 void CMainWnd::RunSettingsCommand() {
   if (settings_open_ || closed_) return;  // one dialog at a time
   settings_open_ = true;
-  SettingsDialog dialog(app_.store(), AutostartEntry(), QString::fromStdString(ExecutablePath()));
-  // The shell extension may have been enabled since the start.
-  if (notice_ == kTextGnomeNeedsExtension && GnomeShellWindowsEnabled()) notice_ = 0;
-  if (notice_ != 0) dialog.SetNotice(Ui(notice_));
-  dialog_ = &dialog;
-  // The event loop goes on meanwhile: ticks, reports, suspend and resume are handled.
-  const bool confirmed = dialog.exec() == QDialog::Accepted;
-  dialog_ = nullptr;
+  bool confirmed = false;
+  {
+    SettingsDialog dialog(app_.store(), AutostartEntry(), QString::fromStdString(ExecutablePath()));
+    // The shell extension may have been enabled since the start.
+    if (notice_ == kTextGnomeNeedsExtension && GnomeShellWindowsEnabled()) notice_ = 0;
+    if (notice_ != 0) dialog.SetNotice(Ui(notice_));
+    dialog_ = &dialog;
+    // The event loop goes on meanwhile: ticks, reports, suspend and resume are handled.
+    confirmed = dialog.exec() == QDialog::Accepted;
+    dialog_ = nullptr;
+  }
   settings_open_ = false;
-  SettleXlibRequests();  // a dialog's windows send many
+  SettleXlibRequests();  // a dialog's windows send many, the last as they are destroyed
   if (!confirmed || closed_) return;
   LoadSettings();
   FileError e = FileError::kNone;
