@@ -75,8 +75,7 @@ std::string ProcProcesses::NameOf(const std::string& pid_dir) const {
   return {};
 }
 
-std::optional<long> ProcProcesses::ReadLastPid() {
-  const std::string proc = root_ + "/proc";
+std::optional<long> ProcProcesses::ReadLastPid(const std::string& proc) {
   if (!last_pid_usable_) {
     // Its last pid is of the namespace of whoever reads it.
     char self[32];
@@ -107,9 +106,8 @@ void ProcProcesses::VisitKnown(const std::string& proc, long first_new, long las
   for (auto& [pid, known] : names_) {
     known.pass = pass_;
     if (found) continue;
-    const bool just_met = known.first == pass_;
-    const bool fresh = just_met || known.matched || pass_ - known.first <= kYoungPasses;
-    if (fresh && !just_met) known.name = NameOf(dir(pid));
+    const bool fresh = Fresh(known);
+    if (fresh && known.first != pass_) known.name = NameOf(dir(pid));
     found = !known.name.empty() && visit(known.name);
     if (found && !fresh) {
       // Met at a listing long ago: it may have ended since.
@@ -122,7 +120,7 @@ void ProcProcesses::VisitKnown(const std::string& proc, long first_new, long las
 
 bool ProcProcesses::ForEachProcessName(const std::function<bool(std::string_view name)>& visit) {
   const std::string proc = root_ + "/proc";
-  const std::optional<long> last_pid = ReadLastPid();
+  const std::optional<long> last_pid = ReadLastPid(proc);
   // Without the listing while pids are handed out in turn and few of them: then the listing would
   // hold the processes met so far and those begun since. It is read again every minute or so, to
   // forget the processes that ended.
@@ -158,7 +156,7 @@ bool ProcProcesses::ForEachProcessName(const std::function<bool(std::string_view
       }
       it =
           names_.emplace(pid, Known{NameOf(proc + "/" + entry->d_name), pass_, pass_, false}).first;
-    } else if (!found && (it->second.matched || pass_ - it->second.first <= kYoungPasses)) {
+    } else if (!found && Fresh(it->second)) {
       it->second.name = NameOf(proc + "/" + entry->d_name);
     }
     Known& known = it->second;

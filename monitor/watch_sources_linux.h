@@ -37,7 +37,7 @@ class ProcProcesses : public ProcessSource {
   std::string NameOf(const std::string& pid_dir) const;
   // The last pid handed out, from /proc/loadavg; none when it cannot be read, or /proc is not of
   // this program's pid namespace, or its pids were seen to run ahead of it.
-  std::optional<long> ReadLastPid();
+  std::optional<long> ReadLastPid(const std::string& proc);
   // A pass without the listing: the pids handed out since the last pass are looked into, and
   // the known processes visited.
   void VisitKnown(const std::string& proc, long first_new, long last_new,
@@ -54,6 +54,10 @@ class ProcProcesses : public ProcessSource {
     std::uint64_t first;  // the pass that met it
     bool matched;         // a visit took its name for a watched one
   };
+  // Young or matched: its name is read again at each pass that looks into it.
+  bool Fresh(const Known& known) const {
+    return known.matched || pass_ - known.first <= kYoungPasses;
+  }
   std::map<long, Known> names_;
   std::uint64_t pass_ = 0;
 };
