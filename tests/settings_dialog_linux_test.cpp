@@ -210,9 +210,8 @@ TEST_F(DialogTest, StartAtLogInWritesAndRemovesTheAutostartEntry) {
   EXPECT_FALSE(testing::FileExists(entry));
 }
 
-// The dialog opened on every page and closed, then the round trip the main window makes: once
-// warmed up, more of these hold no more memory. On X11 (run under Xvfb) Xlib keeps a note of
-// each request until a round trip.
+// Opened on every page and closed, then the main window's round trip (Xlib keeps a note of each
+// request until one): once warmed up, more dialogs hold no more memory.
 TEST_F(DialogTest, OpenAndCloseHoldsNoMoreMemoryOnceWarm) {
   const auto cycles = [&](int n) {
     for (int i = 0; i < n; ++i) {

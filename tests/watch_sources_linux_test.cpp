@@ -101,9 +101,8 @@ TEST(ProcProcesses, ExecAndZombiesSeenAtTheNextPass) {
   }
 }
 
-// Between listings, the processes begun are the pids /proc/loadavg says were handed out; young
-// and matched processes are read again, and so is an old one before its name counts. A listing
-// that a hit left partly unread is read again.
+// Between listings: the pids /proc/loadavg says were handed out are looked into; young and matched
+// names are read again, an old one before it counts; a listing a hit left unread is read again.
 TEST(ProcProcesses, BetweenListingsThePidsHandedOutAreLookedInto) {
   testing::ScratchDir root;
   const std::string proc = root.path() + "/proc";
