@@ -21,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "app/allocator_linux.h"
 #include "app/command_hold_linux.h"
 #include "app/instance_lock_linux.h"
 #include "app/main_app.h"
@@ -264,6 +265,7 @@ CMainApp& App() {
 }  // namespace dozerin
 
 int main(int argc, char** argv) {
+  dozerin::StartWithoutThreadCache(argv);
   using dozerin::KeepAwakeRequest;
   const KeepAwakeRequest request =
       dozerin::ParseKeepAwake(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));

@@ -1,0 +1,64 @@
+#include "app/allocator_linux.h"
+
+#include <limits.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string_view>
+
+namespace dozerin {
+namespace {
+
+constexpr std::string_view kThreadCache = "glibc.malloc.tcache_count";
+// Set only between the two starts: "+" and the earlier value, or "-" when there was none.
+constexpr const char* kEarlier = "DOZERIN_EARLIER_GLIBC_TUNABLES";
+
+}  // namespace
+
+std::optional<std::string> TunablesWithoutThreadCache(const char* current) {
+  const std::string_view value = current != nullptr ? current : "";
+  for (std::size_t start = 0; start <= value.size();) {
+    std::size_t end = value.find(':', start);
+    if (end == std::string_view::npos) end = value.size();
+    const std::string_view entry = value.substr(start, end - start);
+    if (entry.substr(0, entry.find('=')) == kThreadCache) return std::nullopt;
+    start = end + 1;
+  }
+  std::string tunables(value);
+  if (!tunables.empty()) tunables += ':';
+  tunables.append(kThreadCache).append("=0");
+  return tunables;
+}
+
+void StartWithoutThreadCache(char** argv) {
+  if (const char* earlier = std::getenv(kEarlier)) {
+    if (earlier[0] == '+') {
+      setenv("GLIBC_TUNABLES", earlier + 1, 1);
+    } else {
+      unsetenv("GLIBC_TUNABLES");
+    }
+    unsetenv(kEarlier);
+    return;
+  }
+  const char* current = std::getenv("GLIBC_TUNABLES");
+  const std::optional<std::string> tunables = TunablesWithoutThreadCache(current);
+  if (!tunables || argv == nullptr || argv[0] == nullptr) return;
+  // The executable itself, by its path: a name looked up again could find another.
+  char path[PATH_MAX];
+  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
+  if (length <= 0) return;
+  path[length] = '\0';
+  const std::string earlier = current != nullptr ? std::string("+") + current : "-";
+  setenv(kEarlier, earlier.c_str(), 1);
+  setenv("GLIBC_TUNABLES", tunables->c_str(), 1);
+  execv(path, argv);
+  // Not started again (the file gone or replaced since): go on with the cache.
+  unsetenv(kEarlier);
+  if (current != nullptr) {
+    setenv("GLIBC_TUNABLES", earlier.c_str() + 1, 1);
+  } else {
+    unsetenv("GLIBC_TUNABLES");
+  }
+}
+
+}  // namespace dozerin
