@@ -323,8 +323,8 @@ def main():
     # The slope is printed either way.
     parser.add_argument("--flat-memory", action="store_true",
                         help="fail when memory climbs faster than the limit after the warm-up")
-    # The settings dialog's first hundred or so openings spread the main heap over more of its
-    # pages before it settles; opened that often first, the run measures the settled program.
+    # Settings opened and closed first leave the dialog's first growth, and under Wine Wine's own
+    # first minutes, out of what the run measures.
     parser.add_argument("--warm-up-dialogs", type=int, default=0,
                         help="open and close the settings this many times before the run")
     # To tell which kind of change a climb comes with: only some of the actions.
