@@ -24,9 +24,10 @@ std::optional<std::string> TunablesWithoutThreadCache(const char* current) {
     if (entry.substr(0, entry.find('=')) == kThreadCache) return std::nullopt;
     start = end + 1;
   }
-  std::string tunables(value);
-  if (!tunables.empty()) tunables += ':';
-  tunables.append(kThreadCache).append("=0");
+  // First: glibc stops reading at an entry it cannot parse.
+  std::string tunables(kThreadCache);
+  tunables += "=0";
+  if (!value.empty()) tunables.append(":").append(value);
   return tunables;
 }
 
