@@ -1,11 +1,14 @@
-// The one-instance lock: only a lock another process holds means another instance; any other
-// trouble with a place moves on to the next, and with none left the program runs unlocked.
+// Start-up of the Linux program. The one-instance lock: only a lock another process holds means
+// another instance; any other trouble with a place moves on to the next, and with none left the
+// program runs unlocked. The allocator: the thread cache turned off by one more entry in
+// GLIBC_TUNABLES, unless that already sizes it.
 #include "app/instance_lock_linux.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include "app/allocator_linux.h"
 #include "tests/test_support.h"
 
 namespace dozerin {
@@ -37,6 +40,20 @@ TEST(InstanceLock, OnlyAHeldLockMeansAnotherInstance) {
     ASSERT_TRUE(c.trap != 4 || held.Take({good}) == Outcome::kTaken);
     EXPECT_EQ(InstanceLock().Take(c.paths), c.outcome) << c.trap << " " << c.paths.size();
   }
+}
+
+TEST(Allocator, TunablesGainTheThreadCacheUnlessTheySizeIt) {
+  const struct {
+    const char* now;
+    std::optional<std::string> then;
+  } cases[] = {{nullptr, "glibc.malloc.tcache_count=0"},
+               {"glibc.malloc.mxfast=0", "glibc.malloc.tcache_count=0:glibc.malloc.mxfast=0"},
+               {"glibc.malloc.tcache_count_x=1",
+                "glibc.malloc.tcache_count=0:glibc.malloc.tcache_count_x=1"},
+               {"glibc.malloc.tcache_count=7", std::nullopt},
+               {"a=1:glibc.malloc.tcache_count", std::nullopt}};
+  for (const auto& c : cases)
+    EXPECT_EQ(TunablesWithoutThreadCache(c.now), c.then) << (c.now ? c.now : "unset");
 }
 
 }  // namespace
