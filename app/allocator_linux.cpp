@@ -13,6 +13,16 @@ constexpr std::string_view kThreadCache = "glibc.malloc.tcache_count";
 // Set only between the two starts: "+" and the earlier value, or "-" when there was none.
 constexpr const char* kEarlier = "DOZERIN_EARLIER_GLIBC_TUNABLES";
 
+// Puts GLIBC_TUNABLES back from the marker's form of it.
+void PutBack(const std::string& earlier) {
+  if (earlier[0] == '+') {
+    setenv("GLIBC_TUNABLES", earlier.c_str() + 1, 1);
+  } else {
+    unsetenv("GLIBC_TUNABLES");
+  }
+  unsetenv(kEarlier);
+}
+
 }  // namespace
 
 std::optional<std::string> TunablesWithoutThreadCache(const char* current) {
@@ -33,12 +43,7 @@ std::optional<std::string> TunablesWithoutThreadCache(const char* current) {
 
 void StartWithoutThreadCache(char** argv) {
   if (const char* earlier = std::getenv(kEarlier)) {
-    if (earlier[0] == '+') {
-      setenv("GLIBC_TUNABLES", earlier + 1, 1);
-    } else {
-      unsetenv("GLIBC_TUNABLES");
-    }
-    unsetenv(kEarlier);
+    PutBack(earlier);
     return;
   }
   const char* current = std::getenv("GLIBC_TUNABLES");
@@ -53,13 +58,7 @@ void StartWithoutThreadCache(char** argv) {
   setenv(kEarlier, earlier.c_str(), 1);
   setenv("GLIBC_TUNABLES", tunables->c_str(), 1);
   execv(path, argv);
-  // Not started again (the file gone or replaced since): go on with the cache.
-  unsetenv(kEarlier);
-  if (current != nullptr) {
-    setenv("GLIBC_TUNABLES", earlier.c_str() + 1, 1);
-  } else {
-    unsetenv("GLIBC_TUNABLES");
-  }
+  PutBack(earlier);  // not started again (the file gone or replaced since): go on with the cache
 }
 
 }  // namespace dozerin

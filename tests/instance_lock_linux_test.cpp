@@ -1,7 +1,5 @@
-// Start-up of the Linux program. The one-instance lock: only a lock another process holds means
-// another instance; any other trouble with a place moves on to the next, and with none left the
-// program runs unlocked. The allocator: the thread cache turned off by one more entry in
-// GLIBC_TUNABLES, unless that already sizes it.
+// The one-instance lock: only a lock another process holds means another instance; any other
+// trouble with a place moves on to the next, and with none left the program runs unlocked.
 #include "app/instance_lock_linux.h"
 
 #include <gtest/gtest.h>
@@ -43,17 +41,12 @@ TEST(InstanceLock, OnlyAHeldLockMeansAnotherInstance) {
 }
 
 TEST(Allocator, TunablesGainTheThreadCacheUnlessTheySizeIt) {
-  const struct {
-    const char* now;
-    std::optional<std::string> then;
-  } cases[] = {{nullptr, "glibc.malloc.tcache_count=0"},
-               {"glibc.malloc.mxfast=0", "glibc.malloc.tcache_count=0:glibc.malloc.mxfast=0"},
-               {"glibc.malloc.tcache_count_x=1",
-                "glibc.malloc.tcache_count=0:glibc.malloc.tcache_count_x=1"},
-               {"glibc.malloc.tcache_count=7", std::nullopt},
-               {"a=1:glibc.malloc.tcache_count", std::nullopt}};
-  for (const auto& c : cases)
-    EXPECT_EQ(TunablesWithoutThreadCache(c.now), c.then) << (c.now ? c.now : "unset");
+  for (const auto& [now, then] : std::vector<std::pair<const char*, std::optional<std::string>>>{
+           {"glibc.malloc.tcache_count_x=1:glibc.malloc.mxfast=0",
+            "glibc.malloc.tcache_count=0:glibc.malloc.tcache_count_x=1:glibc.malloc.mxfast=0"},
+           {"glibc.malloc.tcache_count=7", std::nullopt},
+           {"a=1:glibc.malloc.tcache_count", std::nullopt}})
+    EXPECT_EQ(TunablesWithoutThreadCache(now), then) << now;
 }
 
 }  // namespace

@@ -17,7 +17,6 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <QtTest/QTest>
-#include <algorithm>
 #include <cstdlib>
 #include <fstream>
 #include <functional>
@@ -228,9 +227,9 @@ TEST_F(DialogTest, OpenAndCloseHoldsNoMoreMemoryOnceWarm) {
 #ifdef __SANITIZE_ADDRESS__
   GTEST_SKIP() << "the address sanitizer's allocator keeps its own books";
 #endif
-  // A leak shows in both halves; something that grew once (a queue, under load) in one.
+  // A leak (16 B a dialog) shows in both halves; what grew once (a queue, under load), in one.
   const long warm = cycles(200), half = cycles(100), after = cycles(100);
-  EXPECT_LT(std::min(half - warm, after - half), 100 * 16) << half - warm << ", " << after - half;
+  EXPECT_TRUE(half - warm < 1600 || after - half < 1600) << half - warm << ", " << after - half;
 }
 
 TEST_F(DialogTest, Pictures) {

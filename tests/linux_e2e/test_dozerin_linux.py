@@ -3,6 +3,7 @@
 session buses carrying mock logind, ScreenSaver, PowerManagement and GNOME session services, and
 a virtual X display. The program runs from a scratch folder with its INI file beside it."""
 import os
+import pathlib
 import re
 import runpy
 import shutil
@@ -312,9 +313,8 @@ class DozerinLinux(unittest.TestCase):
             self.assertEqual(os.readlink(f"/proc/{pid}/exe"), os.path.realpath("/bin/sleep"))
             # The requester runs without glibc's thread cache, its command in the environment given.
             for who, want in ((r.pid, [b"GLIBC_TUNABLES=glibc.malloc.tcache_count=0"]), (pid, [])):
-                with open(f"/proc/{who}/environ", "rb") as f:
-                    found = [v for v in f.read().split(b"\0") if v.startswith(b"GLIBC_TUN")]
-                self.assertEqual(found, want)
+                environ = pathlib.Path(f"/proc/{who}/environ").read_bytes().split(b"\0")
+                self.assertEqual([v for v in environ if v.startswith(b"GLIBC_TUN")], want)
             if instance:
                 status = subprocess.run([self.exe, "--status"], env=self.env, timeout=10,
                                         capture_output=True, text=True, check=False)
