@@ -1,10 +1,11 @@
 #include "app/allocator_linux.h"
 
-#include <limits.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <string_view>
+
+#include "app/paths.h"
 
 namespace dozerin {
 namespace {
@@ -50,15 +51,13 @@ void StartWithoutThreadCache(char** argv) {
   const std::optional<std::string> tunables = TunablesWithoutThreadCache(current);
   if (!tunables || argv == nullptr || argv[0] == nullptr) return;
   // The executable itself, by its path: a name looked up again could find another.
-  char path[PATH_MAX];
-  const ssize_t length = readlink("/proc/self/exe", path, sizeof path - 1);
-  if (length <= 0) return;
-  path[length] = '\0';
+  const std::string path = ExecutablePath();
+  if (path.empty()) return;
   const std::string earlier = current != nullptr ? std::string("+") + current : "-";
   setenv(kEarlier, earlier.c_str(), 1);
   setenv("GLIBC_TUNABLES", tunables->c_str(), 1);
-  execv(path, argv);
-  PutBack(earlier);  // not started again (the file gone or replaced since): go on with the cache
+  execv(path.c_str(), argv);
+  PutBack(earlier);  // not started again (the file gone): go on with the cache
 }
 
 }  // namespace dozerin
