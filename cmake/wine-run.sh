@@ -1,7 +1,9 @@
 #!/bin/sh
 # Runs a Windows program under Wine with a Japanese locale, so that the ANSI code page is 932
 # (or with the locale in $DOZERIN_LANG, such as en_US.UTF-8 for an English Windows).
-# The Wine prefix is made once per build folder (on first use, under a lock) and reused.
+# The Wine prefix is $DOZERIN_WINEPREFIX, made on first use (under a lock) and reused. A build
+# folder's tests set it to a folder inside it, and the soak to one in its work folder; without it
+# a prefix of the user's own is used, for runs by hand.
 set -eu
 : "${DOZERIN_WINEPREFIX:=${TMPDIR:-/tmp}/dozerin-wine-$(id -u)}"
 export WINEPREFIX="$DOZERIN_WINEPREFIX"

@@ -78,6 +78,23 @@ class Desktop:
         self.logind_obj.EmitSignal("org.freedesktop.login1.Manager", "PrepareForSleep", "b",
                                    [start], dbus_interface=dbusmock.MOCK_IFACE)
 
+    def gone(self):
+        """The parts of the stand-in desktop that are no longer running."""
+        mock = dbusmock.DBusTestCase
+        parts = [("Xvfb", self.xvfb.pid), ("the system bus", mock.system_bus_pid),
+                 ("the session bus", mock.session_bus_pid), ("logind", self.logind_process.pid)]
+        gone = []
+        for name, pid in parts:
+            try:
+                os.kill(pid, 0)
+                # A child that ended but was not waited for is a zombie: it counts as gone.
+                with open(f"/proc/{pid}/stat", encoding="utf-8") as f:
+                    if f.read().rsplit(")", 1)[1].split()[0] == "Z":
+                        gone.append(name)
+            except (OSError, TypeError):
+                gone.append(name)
+        return gone
+
     def stop(self):
         self.xvfb.terminate()
         self.xvfb.wait()

@@ -99,6 +99,29 @@ def memory_slope(rows, minutes):
     return slope, max(SLOPE_LIMIT_KIB_AN_HOUR, 3 * 4 / (kept[-1][0] - kept[0][0]))
 
 
+def run_text(argv, env=None):
+    """What a diagnostic command printed, or why it printed nothing."""
+    try:
+        done = subprocess.run(argv, env=env, capture_output=True, text=True, errors="replace",
+                              check=False, timeout=120)
+        return (done.stdout + done.stderr).strip() or f"{argv[0]} printed nothing"
+    except (OSError, subprocess.TimeoutExpired) as e:
+        return f"{argv[0]} gave nothing: {e}"
+
+
+def not_answering(world, ask=True):
+    """None while the program runs and answers (asked only with ask); else whether it ended or
+    hung, with what tells why: the exit code or the backtraces of its threads, and what around it
+    still ran."""
+    if world.program.poll() is None and (not ask or world.answers()):
+        return None
+    code = world.program.poll()
+    if code is not None:
+        return f"the program ended (exit code {code}); {world.surroundings()}"
+    return (f"the program did not answer within {world.answer_seconds} s; "
+            f"{world.surroundings()}; the backtraces of its threads:\n{world.backtraces()}")
+
+
 def check_log(lines):
     running = False
     for n, line in enumerate(lines):
@@ -147,8 +170,24 @@ class LinuxWorld:
                            "--width", "60", "--heighttype", "pixel", "--height", "32",
                            "--expand", "false"])
 
-    def alive(self):
-        return self.program.poll() is None
+    answer_seconds = 20
+    ask_every_pass = False  # a bus call at each pass would be most of what the program does
+
+    def answers(self):
+        try:
+            return subprocess.run([self.exe, "--status"], env=self.env, stdout=subprocess.DEVNULL,
+                                  stderr=subprocess.DEVNULL, check=False,
+                                  timeout=self.answer_seconds).returncode == 0
+        except subprocess.TimeoutExpired:
+            return False
+
+    def surroundings(self):
+        gone = self.desktop.gone()
+        return ("the stand-in desktop was still running" if not gone
+                else "gone from the stand-in desktop: " + ", ".join(gone))
+
+    def backtraces(self):
+        return run_text(["gdb", "-p", str(self.pid), "-batch", "-ex", "thread apply all bt"])
 
     def keep_awake(self, value):
         return subprocess.run([self.exe, "--keep-awake=" + value], env=self.env,
@@ -205,19 +244,24 @@ class LinuxWorld:
 
 
 class WindowsWorld:
-    """dozerin.exe under Wine on its own virtual display, in the end-to-end tests' prefix."""
+    """dozerin.exe under Wine on its own virtual display, in a copy of the end-to-end tests'
+    prefix in the work folder: its wineserver is the soak's alone, and no other run's
+    `wineserver -k` reaches it."""
+
+    answer_seconds = 5  # poke's ping
+    ask_every_pass = True
 
     def __init__(self, work):
         self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
                                       "-nolisten", "tcp"], stdout=subprocess.PIPE,
                                      start_new_session=True)
-        base = os.environ.get("DOZERIN_WINEPREFIX",
-                              os.path.join(os.environ.get("TMPDIR", "/tmp"),
-                                           f"dozerin-wine-{os.getuid()}"))
-        self.env = dict(os.environ, DISPLAY=":" + self.xvfb.stdout.readline().decode().strip(),
-                        DOZERIN_WINEPREFIX=base + "-e2e")
-        self.prefix = base + "-e2e"
         build = os.path.join(ROOT, "build/windows")
+        self.prefix = os.path.join(work, "wine")
+        if os.path.isdir(os.path.join(build, "wine-e2e")):
+            subprocess.run(["cp", "-a", "--reflink=auto", os.path.join(build, "wine-e2e"),
+                            self.prefix], check=True)
+        self.env = dict(os.environ, DISPLAY=":" + self.xvfb.stdout.readline().decode().strip(),
+                        DOZERIN_WINEPREFIX=self.prefix)
         shutil.copy(os.path.join(build, "dozerin.exe"), os.path.join(work, "dozerin.exe"))
         self.exe = "Z:" + os.path.join(work, "dozerin.exe").replace("/", "\\")
         self.poke_exe = os.path.join(build, "tests/e2e/poke.exe")
@@ -265,8 +309,28 @@ class WindowsWorld:
                 pass
         return None
 
-    def alive(self):
-        return self.program.poll() is None and self.poke("ping") == 0
+    def answers(self):
+        return self.poke("ping") == 0
+
+    def wineserver_running(self):
+        # A prefix's wineserver works in a folder named after the prefix's device and inode.
+        info = os.stat(self.prefix)
+        folder = f"/tmp/.wine-{os.getuid()}/server-{info.st_dev:x}-{info.st_ino:x}"
+        for entry in os.listdir("/proc"):
+            try:
+                if entry.isdigit() and os.readlink(f"/proc/{entry}/cwd") == folder:
+                    return True
+            except OSError:
+                pass
+        return False
+
+    def surroundings(self):
+        return (f"its wineserver was {'still running' if self.wineserver_running() else 'gone'}, "
+                f"its Xvfb {'still running' if self.xvfb.poll() is None else 'gone'}")
+
+    def backtraces(self):
+        return run_text([os.path.join(ROOT, "cmake/wine-run.sh"), "winedbg", "--command",
+                         "bt all"], env=dict(self.env, WINEDEBUG="-all"))
 
     def keep_awake(self, value):
         try:
@@ -355,8 +419,9 @@ def main():
     failure = None if world.pid is not None else "the program did not start"
     for n in range(args.warm_up_dialogs if failure is None else 0):
         world.settings(ok=n % 2 == 0)
-        if not world.alive():
-            failure = "the program ended or stopped answering while warming up"
+        failure = not_answering(world)
+        if failure is not None:
+            failure = "while warming up, " + failure
             break
     start = time.monotonic()
     next_sample = start + 10  # after start-up
@@ -364,8 +429,8 @@ def main():
     recent = []  # the last actions, for a failure's report
     try:
         while failure is None and time.monotonic() - start < args.minutes * 60:
-            if not world.alive():
-                failure = "the program ended or stopped answering"
+            failure = not_answering(world, world.ask_every_pass or time.monotonic() >= next_sample)
+            if failure is not None:
                 break
             if time.monotonic() >= next_sample:
                 rss, fds, cpu = sample(world.pid)
@@ -385,7 +450,8 @@ def main():
                 while lines().count("Event KIND_PROCESS") == before and time.monotonic() < end:
                     time.sleep(0.2)
                 if lines().count("Event KIND_PROCESS") == before:
-                    failure = "no answer: a watched program was not reported"
+                    failure = ("no answer: a watched program was not reported; " +
+                               (not_answering(world) or "the program answers"))
             elif action == 1:
                 children.append(world.start_window(random.randint(3, 8)))
             elif action == 2:
@@ -403,7 +469,8 @@ def main():
                 if code != 0:
                     failure = (f"--keep-awake={value} was not taken (exit code {code}, after "
                                f"{time.monotonic() - asked:.1f} s) at minute "
-                               f"{(asked - start) / 60:.2f}; the last actions: {recent}")
+                               f"{(asked - start) / 60:.2f}; the last actions: {recent}; " +
+                               (not_answering(world) or "the program answers"))
             children = [c for c in children if c.poll() is None]
             time.sleep(random.uniform(1, 4))
     finally:
