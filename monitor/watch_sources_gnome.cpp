@@ -9,6 +9,7 @@
 #include <QDBusPendingReply>
 #include <QDBusServiceWatcher>
 #include <QObject>
+#include <QTimer>
 #include <mutex>
 
 #include "monitor/watch_sources_wayland.h"
@@ -20,12 +21,14 @@ constexpr char kIdleService[] = "org.gnome.Mutter.IdleMonitor";
 constexpr char kIdlePath[] = "/org/gnome/Mutter/IdleMonitor/Core";
 constexpr char kIdleInterface[] = "org.gnome.Mutter.IdleMonitor";
 
+constexpr char kShellService[] = "org.gnome.Shell";
+constexpr char kWindowsSignature[] = "a(ss)";
+
 // What the listener keeps for the worker.
 struct Kept {
   std::mutex mutex;
   std::vector<TopLevelWindow> windows;
-  bool monitoring = false;  // the idle monitor has taken the watch
-  bool active = false;      // input since the last second without any
+  bool monitoring = false;  // the idle monitor has taken a watch
   bool resumed = false;     // input since the worker last asked
 };
 
@@ -41,6 +44,12 @@ QString Q(const char* text) {
 }  // namespace
 
 // Lives on the main thread, whose event loop delivers the bus's signals.
+//
+// Activity comes from Mutter's user-active watch alone: its idle watch does not fire while anyone
+// holds GNOME's idle inhibitor, and this program holds it itself while it keeps the display on,
+// so an idle watch would report input for ever after the first. A user-active watch fires once, at
+// the next input; it is asked for again a second later, so that input reaches the worker at most
+// once a second and costs Mutter one call a second while the user works.
 class GnomeShellListener : public QObject {
   Q_OBJECT
 
@@ -50,24 +59,42 @@ class GnomeShellListener : public QObject {
         bus_(QDBusConnection::sessionBus()),
         watcher_(Q(kShellWindowsService), bus_, QDBusServiceWatcher::WatchForOwnerChange) {
     watcher_.addWatchedService(Q(kIdleService));
+    watcher_.addWatchedService(Q(kShellService));
+    // Qt delivers only signals of this signature from the name's owner; OnWindows checks again.
     bus_.connect(Q(kShellWindowsService), Q(kShellWindowsPath), Q(kShellWindowsInterface),
-                 QStringLiteral("WindowsChanged"), this, SLOT(OnWindows(QDBusMessage)));
+                 QStringLiteral("WindowsChanged"), Q(kWindowsSignature), this,
+                 SLOT(OnWindows(QDBusMessage)));
     bus_.connect(Q(kIdleService), Q(kIdlePath), Q(kIdleInterface), QStringLiteral("WatchFired"),
-                 this, SLOT(OnWatchFired(uint)));
+                 QStringLiteral("u"), this, SLOT(OnWatchFired(uint)));
     connect(&watcher_, &QDBusServiceWatcher::serviceOwnerChanged, this,
             [this](const QString& name, const QString&, const QString& owner) {
-              Restart(name, !owner.isEmpty());
+              if (name == Q(kShellService)) {
+                shell_ = owner;
+              } else {
+                Restart(name, !owner.isEmpty());
+              }
             });
+    rearm_.setSingleShot(true);
+    rearm_.setInterval(static_cast<int>(WaylandDesktop::kIdleTimeoutMs));
+    connect(&rearm_, &QTimer::timeout, this, [this] { ArmActiveWatch(); });
+    if (const QDBusConnectionInterface* names = bus_.interface()) {
+      shell_ = names->serviceOwner(Q(kShellService)).value();
+    }
     Restart(Q(kShellWindowsService), true);
     Restart(Q(kIdleService), true);
   }
 
  public slots:
+  // The extension's list, as a signal or as the answer to GetWindows. Taken only from GNOME
+  // Shell's own connection, where the extension runs, and only in the extension's signature:
+  // anyone may own the extension's name while the extension is off.
   void OnWindows(const QDBusMessage& message) {
-    if (message.arguments().isEmpty()) return;
+    if (message.signature() != Q(kWindowsSignature) || shell_.isEmpty() ||
+        message.service() != shell_) {
+      return;
+    }
     std::vector<TopLevelWindow> windows;
     const QDBusArgument list = message.arguments().at(0).value<QDBusArgument>();
-    if (list.currentType() != QDBusArgument::ArrayType) return;
     list.beginArray();
     while (!list.atEnd() && windows.size() < WaylandDesktop::kMaxWindows) {
       QString title;
@@ -84,23 +111,26 @@ class GnomeShellListener : public QObject {
   }
 
   void OnWatchFired(uint id) {
-    Kept& kept = Shared();
-    if (id == idle_watch_ && idle_watch_ != 0) {
-      {
-        const std::lock_guard<std::mutex> lock(kept.mutex);
-        kept.active = false;
-      }
-      // A watch for the next input, which Mutter drops once it fires.
-      Call(QStringLiteral("AddUserActiveWatch"), {}, nullptr);
-    } else if (idle_watch_ != 0) {
-      // The user-active watch (the only other one), which may fire before its id comes back.
-      const std::lock_guard<std::mutex> lock(kept.mutex);
-      kept.active = true;
-      kept.resumed = true;
+    if (id == 0) return;
+    if (id != active_watch_) {
+      // Input right after the request fires the watch before its id comes back.
+      if (arming_) fired_early_ = id;
+      return;
     }
+    Fired();
   }
 
  private:
+  void Fired() {
+    active_watch_ = 0;  // Mutter drops a user-active watch once it fires
+    {
+      Kept& kept = Shared();
+      const std::lock_guard<std::mutex> lock(kept.mutex);
+      kept.resumed = true;
+    }
+    rearm_.start();
+  }
+
   // Reads everything again when a service starts; forgets what it said when it ends.
   void Restart(const QString& name, bool present) {
     Kept& kept = Shared();
@@ -110,6 +140,7 @@ class GnomeShellListener : public QObject {
         kept.windows.clear();
       }
       if (!present) return;
+      // Asking also makes the extension send its changes to this program.
       QDBusMessage ask =
           QDBusMessage::createMethodCall(Q(kShellWindowsService), Q(kShellWindowsPath),
                                          Q(kShellWindowsInterface), QStringLiteral("GetWindows"));
@@ -121,39 +152,52 @@ class GnomeShellListener : public QObject {
               });
       return;
     }
-    idle_watch_ = 0;
+    active_watch_ = 0;
+    arming_ = false;
+    ++generation_;
+    rearm_.stop();
     {
       const std::lock_guard<std::mutex> lock(kept.mutex);
       kept.monitoring = false;
-      kept.active = false;
+      kept.resumed = false;
     }
-    if (present) {
-      Call(QStringLiteral("AddIdleWatch"),
-           {QVariant::fromValue<qulonglong>(WaylandDesktop::kIdleTimeoutMs)}, &idle_watch_);
-    }
+    if (present) ArmActiveWatch();
   }
 
-  // Asks the idle monitor for a watch; its id lands in *id, when given.
-  void Call(const QString& method, const QList<QVariant>& arguments, uint* id) {
-    QDBusMessage ask =
-        QDBusMessage::createMethodCall(Q(kIdleService), Q(kIdlePath), Q(kIdleInterface), method);
-    ask.setArguments(arguments);
+  // Asks the idle monitor to tell of the next input.
+  void ArmActiveWatch() {
+    QDBusMessage ask = QDBusMessage::createMethodCall(
+        Q(kIdleService), Q(kIdlePath), Q(kIdleInterface), QStringLiteral("AddUserActiveWatch"));
+    arming_ = true;
+    fired_early_ = 0;
     auto* pending = new QDBusPendingCallWatcher(bus_.asyncCall(ask), this);
-    connect(pending, &QDBusPendingCallWatcher::finished, this, [id](QDBusPendingCallWatcher* w) {
-      const QDBusPendingReply<uint> reply = *w;
-      if (!reply.isError()) {
-        if (id != nullptr) *id = reply.value();
-        Kept& kept = Shared();
-        const std::lock_guard<std::mutex> lock(kept.mutex);
-        kept.monitoring = true;
-      }
-      w->deleteLater();
-    });
+    const unsigned generation = generation_;
+    connect(pending, &QDBusPendingCallWatcher::finished, this,
+            [this, generation](QDBusPendingCallWatcher* w) {
+              const QDBusPendingReply<uint> reply = *w;
+              w->deleteLater();
+              // An answer from a monitor that has gone since is of no use.
+              if (generation != generation_) return;
+              arming_ = false;
+              if (reply.isError()) return;
+              active_watch_ = reply.value();
+              {
+                Kept& kept = Shared();
+                const std::lock_guard<std::mutex> lock(kept.mutex);
+                kept.monitoring = true;
+              }
+              if (fired_early_ == active_watch_) Fired();
+            });
   }
 
   QDBusConnection bus_;
   QDBusServiceWatcher watcher_;
-  uint idle_watch_ = 0;
+  QTimer rearm_;
+  QString shell_;  // GNOME Shell's unique name on the bus
+  uint active_watch_ = 0;
+  bool arming_ = false;  // a request for a watch awaits its answer
+  uint fired_early_ = 0;
+  unsigned generation_ = 0;
 };
 
 bool GnomeShellWindowsEnabled() {
@@ -178,7 +222,7 @@ std::optional<bool> GnomeShellWindows::UserWasActive() {
   Kept& kept = Shared();
   const std::lock_guard<std::mutex> lock(kept.mutex);
   if (!kept.monitoring) return std::nullopt;
-  const bool active = kept.active || kept.resumed;
+  const bool active = kept.resumed;
   kept.resumed = false;
   return active;
 }

@@ -88,11 +88,13 @@ constexpr Text kTexts[] = {
      "This compositor offers no window list: only X11 (XWayland) windows can be watched."},
     {kTextGnomeNeedsExtension,
      "GNOME のウインドウは Dozerin の GNOME Shell 拡張機能が一覧にしますが、有効になっていません。"
-     "「gnome-extensions enable dozerin@dozerin.org」を実行してください。それまでは X11 "
-     "(XWayland) のウインドウしか監視できません。",
+     "「gnome-extensions enable dozerin45@dozerin.org」(GNOME 43、44 では "
+     "dozerin@dozerin.org) を実行してください。それまでは X11 (XWayland) "
+     "のウインドウしか監視できず、GNOME 49 以降ではウインドウを監視できません。",
      "On GNOME, Dozerin's shell extension lists the windows, and it is not enabled: run "
-     "\"gnome-extensions enable dozerin@dozerin.org\". Until then only X11 (XWayland) windows can "
-     "be watched."},
+     "\"gnome-extensions enable dozerin45@dozerin.org\" (on GNOME 43 and 44, "
+     "dozerin@dozerin.org). Until then only X11 (XWayland) windows can be watched, and on GNOME 49 "
+     "and later none."},
     {kTextNoTrayTitle, "Dozerin は動作しています", "Dozerin is running"},
     {kTextNoTrayBody,
      "アイコンを表示するトレイがありません。設定は「dozerin --settings」で開き、"

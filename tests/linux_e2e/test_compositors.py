@@ -14,12 +14,14 @@ import time
 import unittest
 
 import dbus
+import dbus.lowlevel
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DOZERIN = os.environ["DOZERIN_EXE"]
 FAKE_POINTER = os.environ["FAKE_POINTER"]
 Desktop = runpy.run_path(os.path.join(HERE, "../../tools/mock-desktop.py"))["Desktop"]
-EXTENSION = os.path.join(HERE, "../../res/gnome-shell/dozerin@dozerin.org")
+# Both forms of the shell extension, as the build made them; each GNOME loads its own.
+EXTENSIONS = os.environ["SHELL_EXTENSIONS"]
 WINDOW = ("import sys, gi\ngi.require_version('Gtk', '3.0')\nfrom gi.repository import Gtk\n"
           "w = Gtk.Window(title=sys.argv[1])\nw.show_all()\nGtk.main()\n")
 # sway refuses root: as root the tests run it as nobody.
@@ -81,8 +83,14 @@ class Compositors(unittest.TestCase):
             with open(os.path.join(apps, name + ".desktop"), "w", encoding="utf-8") as f:
                 f.write(f"[Desktop Entry]\nType=Application\nName={name}\nExec={exe}\n"
                         f"X-KDE-Wayland-Interfaces={interface}\n")
-        shutil.copytree(EXTENSION, os.path.join(self.folder, "data", "gnome-shell", "extensions",
-                                                "dozerin@dozerin.org"))
+        for uuid in os.listdir(EXTENSIONS):
+            folder = os.path.join(self.folder, "data", "gnome-shell", "extensions", uuid)
+            shutil.copytree(os.path.join(EXTENSIONS, uuid), folder)
+            metadata = os.path.join(folder, "metadata.json")
+            with open(metadata, encoding="utf-8") as f:
+                text = f.read().replace("@PROGRAM@", self.exe)
+            with open(metadata, "w", encoding="utf-8") as f:
+                f.write(text)
 
     def tearDown(self):
         for child in reversed(self.children):
@@ -143,7 +151,14 @@ class Compositors(unittest.TestCase):
         settings = os.path.join(self.folder, "config", "glib-2.0", "settings")
         os.makedirs(settings)
         with open(os.path.join(settings, "keyfile"), "w", encoding="utf-8") as f:
-            f.write("[org/gnome/shell]\nenabled-extensions=['dozerin@dozerin.org']\n")
+            f.write("[org/gnome/shell]\nenabled-extensions="
+                    f"{sorted(os.listdir(EXTENSIONS))}\n")
+        # Someone else (a video player) holds GNOME's idle inhibitor, which stops Mutter's idle
+        # watches: the program's activity must not depend on them.
+        session = self.stand_in.mocks["org.gnome.SessionManager"]
+        session.AddProperty("org.gnome.SessionManager", "InhibitedActions", dbus.UInt32(8))
+        self.addCleanup(session.Set, "org.gnome.SessionManager", "InhibitedActions",
+                        dbus.UInt32(0), dbus_interface=dbus.PROPERTIES_IFACE)
         log = os.path.join(self.folder, "compositor.log")
         self.spawn(["gnome-shell", "--headless", "--wayland", "--wayland-display", "wayland-g",
                     "--virtual-monitor", "1024x768"], log, GSETTINGS_BACKEND="keyfile")
@@ -189,7 +204,7 @@ class Compositors(unittest.TestCase):
         socket, x_env, move_pointer = compositor()  # x_env: XWayland's DISPLAY and its key
         native = self.window("native watch me", WAYLAND_DISPLAY=socket, GDK_BACKEND="wayland")
         with open(os.path.join(self.folder, "dozerin.ini"), "w", encoding="utf-8") as f:
-            f.write("[GENERAL]\nLog=1\nMouseCap=1\nMaxMargin=2\n"
+            f.write("[GENERAL]\nLog=1\nMouseCap=1\nMaxMargin=2\nBusyDisplay=1\n"
                     "[WINDOW]\n0=*native watch me*\n1=*x11 watch me*\n")
         dozerin = self.spawn([self.exe], os.path.join(self.folder, "dozerin.out"),
                              WAYLAND_DISPLAY=socket, QT_QPA_PLATFORM="offscreen", **x_env,
@@ -296,6 +311,35 @@ class Compositors(unittest.TestCase):
 
     def test_gnome_shell(self):
         self.flow(self.gnome)
+        bus = dbus.SessionBus()
+        shell = ("org.dozerin.Dozerin.Shell", "/org/dozerin/Dozerin/Shell",
+                 "org.dozerin.Dozerin.Shell")
+        # The extension lists the windows to the program alone.
+        with self.assertRaisesRegex(dbus.DBusException, "AccessDenied"):
+            bus.call_blocking(*shell, "GetWindows", "", [])
+        # With the extension off, anyone may own its name: what they send is not taken.
+        for uuid in os.listdir(EXTENSIONS):
+            bus.call_blocking("org.gnome.Shell", "/org/gnome/Shell", "org.gnome.Shell.Extensions",
+                              "DisableExtension", "s", [uuid])
+        self.assertTrue(wait_until(lambda: not bus.name_has_owner(shell[0])))
+        rogue = dbus.SessionBus(private=True)
+        rogue.request_name(shell[0])
+        socket = self.socket()
+        dozerin = self.spawn([self.exe], WAYLAND_DISPLAY=socket, QT_QPA_PLATFORM="offscreen",
+                             XDG_RUNTIME_DIR=self.own_dir)
+        status = lambda: subprocess.run([self.exe, "--status"], capture_output=True, text=True,
+                                        env=dict(self.env, WAYLAND_DISPLAY=socket,
+                                                 XDG_RUNTIME_DIR=self.own_dir), timeout=60)
+        self.assertTrue(wait_until(lambda: status().returncode == 0))
+        for signature, value in [("au", [1, 2]), ("a(ss)", [("native watch me", "x")])]:
+            message = dbus.lowlevel.SignalMessage(shell[1], shell[2], "WindowsChanged")
+            message.append(dbus.Array(value, signature=signature[1:]))
+            rogue.send_message(message)
+        answer = status()
+        self.assertEqual(answer.returncode, 0, "the program did not survive a forged list")
+        self.assertNotIn("window", answer.stdout)
+        dozerin.terminate()
+        self.assertEqual(dozerin.wait(timeout=15), 0)
 
 
 if __name__ == "__main__":

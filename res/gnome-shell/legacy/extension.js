@@ -5,5 +5,5 @@
 const Me = imports.misc.extensionUtils.getCurrentExtension();
 
 function init() {
-    return new Me.imports.windows.WindowList();
+    return new Me.imports.windows.WindowList(Me.metadata['dozerin-program']);
 }
