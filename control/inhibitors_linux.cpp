@@ -207,6 +207,12 @@ void Inhibitors::Want(bool system, bool display, const QString& why) {
 }
 
 QString Inhibitors::Trouble() const {
+  // Nothing fails where nobody is asked: without logind and without a desktop service the
+  // machine is not kept awake at all.
+  if (locks_[kIdle].wanted && !present_[kLogindService] && !present_[kPowerManagementService] &&
+      !present_[kGnomeService]) {
+    return QStringLiteral("no service to ask");
+  }
   for (int i = 0; i < kLockCount; ++i) {
     const Lock& lock = locks_[i];
     if (lock.wanted && (!lock.held || lock.held->stale) && !lock.failure.isEmpty()) {

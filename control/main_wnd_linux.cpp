@@ -121,7 +121,7 @@ bool CMainWnd::Create() {
   notifier_ = std::make_unique<StatusNotifierItem>(
       menu_, [this] { RunSettingsCommand(); }, [this](bool watcher) { ShowXEmbedIcon(!watcher); });
   notifier_->SetIcon(icons_[machine_.displayed_state()]);
-  const bool watcher = StatusNotifierItem::WatcherPresent();
+  const bool watcher = StatusNotifierItem::HostPresent();
   ShowXEmbedIcon(!watcher);
   UpdateTooltip();
   // With no tray host at all, one notification says how to reach the program.

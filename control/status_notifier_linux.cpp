@@ -9,6 +9,7 @@
 #include <QDBusMessage>
 #include <QDBusMetaType>
 #include <QDBusPendingCall>
+#include <QDBusPendingCallWatcher>
 #include <QDBusServiceWatcher>
 #include <QDBusVariant>
 #include <QImage>
@@ -413,10 +414,40 @@ StatusNotifierItem::StatusNotifierItem(QMenu& menu, std::function<void()> activa
                                                     QDBusServiceWatcher::WatchForOwnerChange);
   connect(e.watcher.get(), &QDBusServiceWatcher::serviceOwnerChanged, this,
           [this](const QString&, const QString&, const QString& owner) {
-            if (!owner.isEmpty()) Register();
-            exported_->watcher_changed(!owner.isEmpty());
+            if (owner.isEmpty()) {
+              exported_->watcher_changed(false);
+              return;
+            }
+            Register();
+            AskForHost();
           });
+  // A watcher with no host shows nothing: kded started by a KDE program on another desktop.
+  for (const char* signal : {"StatusNotifierHostRegistered", "StatusNotifierHostUnregistered"}) {
+    bus.connect(QString::fromLatin1(kWatcher), QStringLiteral("/StatusNotifierWatcher"),
+                QString::fromLatin1(kWatcher), QString::fromLatin1(signal), this,
+                SLOT(AskForHost()));
+  }
   if (WatcherPresent()) Register();
+}
+
+void StatusNotifierItem::AskForHost() {
+  QDBusMessage ask = QDBusMessage::createMethodCall(
+      QString::fromLatin1(kWatcher), QStringLiteral("/StatusNotifierWatcher"),
+      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+  ask << QString::fromLatin1(kWatcher) << QStringLiteral("IsStatusNotifierHostRegistered");
+  auto* pending = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(ask), this);
+  connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
+    w->deleteLater();
+    exported_->watcher_changed(HostIn(w->reply()));
+  });
+}
+
+bool StatusNotifierItem::HostIn(const QDBusMessage& reply) {
+  if (reply.type() != QDBusMessage::ReplyMessage || reply.signature() != QStringLiteral("v")) {
+    return false;
+  }
+  const QVariant value = reply.arguments().at(0).value<QDBusVariant>().variant();
+  return value.metaType() == QMetaType::fromType<bool>() && value.toBool();
 }
 
 StatusNotifierItem::~StatusNotifierItem() {
@@ -430,6 +461,15 @@ StatusNotifierItem::~StatusNotifierItem() {
 bool StatusNotifierItem::WatcherPresent() {
   const QDBusConnectionInterface* bus = QDBusConnection::sessionBus().interface();
   return bus != nullptr && bus->isServiceRegistered(QString::fromLatin1(kWatcher)).value();
+}
+
+bool StatusNotifierItem::HostPresent() {
+  if (!WatcherPresent()) return false;
+  QDBusMessage ask = QDBusMessage::createMethodCall(
+      QString::fromLatin1(kWatcher), QStringLiteral("/StatusNotifierWatcher"),
+      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+  ask << QString::fromLatin1(kWatcher) << QStringLiteral("IsStatusNotifierHostRegistered");
+  return HostIn(QDBusConnection::sessionBus().call(ask, QDBus::Block, 2000));
 }
 
 void StatusNotifierItem::Register() {

@@ -16,6 +16,7 @@ import time
 import unittest
 
 import dbus
+import dbusmock
 
 DOZERIN = os.environ["DOZERIN_EXE"]
 Desktop = runpy.run_path(os.path.join(os.path.dirname(os.path.abspath(__file__)),
@@ -243,6 +244,14 @@ class DozerinLinux(unittest.TestCase):
                            "--width", "60", "--heighttype", "pixel", "--height", "32",
                            "--expand", "false"])
         self.assertTrue(wait_until(lambda: '("panel" "trayer")' in self.window_tree()), "no tray")
+        # A StatusNotifierWatcher with no host shows nothing: the icon docks in the XEmbed tray.
+        name, path = "org.kde.StatusNotifierWatcher", "/StatusNotifierWatcher"
+        watcher = dbusmock.DBusTestCase.spawn_server(name, path, name, system_bus=False,
+                                                     stdout=subprocess.DEVNULL)
+        self.children.append(watcher)
+        mock = dbus.Interface(dbus.SessionBus().get_object(name, path), dbusmock.MOCK_IFACE)
+        mock.AddProperty(name, "IsStatusNotifierHostRegistered", False)
+        mock.AddMethod(name, "RegisterStatusNotifierItem", "s", "", "")
         p = self.start("[GENERAL]\nLog=1\nMaxMargin=7\n")
         icon = []
         self.assertTrue(wait_until(lambda: icon.append(self.docked_icon()) or icon[-1]),
@@ -364,6 +373,26 @@ class DozerinLinux(unittest.TestCase):
         self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8))
         listener.close()
         self.stop(p)
+
+    def test_no_service_to_ask_is_said(self):
+        # A session bus of its own with no desktop service, and no system bus at all.
+        bus = subprocess.Popen(["dbus-daemon", "--config-file=/usr/share/dbus-1/session.conf",
+                                "--print-address=1", "--nofork"], stdout=subprocess.PIPE,
+                               text=True)
+        self.children.append(bus)
+        self.env.update(DBUS_SESSION_BUS_ADDRESS=bus.stdout.readline().strip(),
+                        DBUS_SYSTEM_BUS_ADDRESS="unix:path=" + self.folder + "/no-bus")
+        watched = os.path.join(self.folder, "dozerin-watched")
+        shutil.copy("/bin/sleep", watched)
+        p = self.start("[GENERAL]\nLog=1\n[PROCESS]\n0=dozerin-watched\n")
+        self.spawn([watched, "60"])
+        self.wait_line("Event KIND_PROCESS")
+        status = lambda: subprocess.run([self.exe, "--status"], env=self.env, capture_output=True,
+                                        text=True, timeout=30).stdout
+        self.assertTrue(wait_until(lambda: status().endswith(
+            "; could not keep awake: no service to ask\n")), status())
+        p.send_signal(signal.SIGTERM)
+        self.assertEqual(p.wait(timeout=15), 0)
 
     def test_second_start_ends_at_once(self):
         p = self.start("[GENERAL]\nLog=1\n")
