@@ -68,6 +68,21 @@ const wl_interface kExtList = {
     "ext_foreign_toplevel_list_v1", 1, 2, kExtListRequests, 2, kExtListEvents};
 constexpr std::uint32_t kExtHandleDestroy = 0;
 
+// The idle notifier at version 2, whose input notifications ignore idle inhibitors: the program
+// holds such an inhibitor itself, and a video player may, and an inhibited notification never
+// says idle, so input would seem to go on for ever. Debian 12's description stops at version 1.
+const wl_interface* kNotifierNew[3] = {&ext_idle_notification_v1_interface, nullptr,
+                                       &wl_seat_interface};
+const wl_message kNotifierRequests[] = {
+    {"destroy", "", kNone},
+    {"get_idle_notification", "nuo", kNotifierNew},
+    {"get_input_idle_notification", "2nuo", kNotifierNew},
+};
+const wl_interface kIdleNotifier = {"ext_idle_notifier_v1", 2, 3, kNotifierRequests, 0, nullptr};
+constexpr std::uint32_t kNotifierDestroy = 0;
+constexpr std::uint32_t kGetIdleNotification = 1;
+constexpr std::uint32_t kGetInputIdleNotification = 2;
+
 bool Named(const wl_message* message, const char* name) {
   return std::strcmp(message->name, name) == 0;
 }
@@ -96,7 +111,7 @@ struct WaylandDesktop::Connection {
   wl_seat* seat = nullptr;
   wl_proxy* list = nullptr;  // whichever window list is bound
   std::uint32_t list_destroy = UINT32_MAX;
-  ext_idle_notifier_v1* notifier = nullptr;
+  wl_proxy* notifier = nullptr;
   org_kde_kwin_idle* kde_idle = nullptr;
   wl_proxy* notification = nullptr;
   std::list<Window> windows;
@@ -115,7 +130,7 @@ struct WaylandDesktop::Connection {
     for (Window& w : windows) Forget(w);
     windows.clear();
     if (notification != nullptr) wl_proxy_destroy(notification);
-    if (notifier != nullptr) ext_idle_notifier_v1_destroy(notifier);
+    if (notifier != nullptr) Release(notifier, kNotifierDestroy);
     if (kde_idle != nullptr) org_kde_kwin_idle_destroy(kde_idle);
     if (list != nullptr) Release(list, list_destroy);
     if (seat != nullptr) wl_seat_destroy(seat);
@@ -214,7 +229,7 @@ struct WaylandDesktop::Connection {
     Offer* offer = i == kExtList.name                                       ? &c->ext_list
                    : i == kWlrManager.name                                  ? &c->wlr
                    : i == org_kde_plasma_window_management_interface.name   ? &c->plasma
-                   : i == ext_idle_notifier_v1_interface.name               ? &c->ext_idle
+                   : i == kIdleNotifier.name                                ? &c->ext_idle
                    : i == org_kde_kwin_idle_interface.name                  ? &c->kwin_idle
                    : i == "gtk_shell1"                                      ? &c->gtk_shell
                    : i.substr(0, 15) == "org_kde_plasma_"                   ? &c->kwin
@@ -255,10 +270,12 @@ struct WaylandDesktop::Connection {
       seat =
           static_cast<wl_seat*>(wl_registry_bind(registry, seat_offer.name, &wl_seat_interface, 1));
       if (ext_idle.name != 0) {
-        notifier =
-            static_cast<ext_idle_notifier_v1*>(Bind(ext_idle, &ext_idle_notifier_v1_interface));
-        notification = reinterpret_cast<wl_proxy*>(
-            ext_idle_notifier_v1_get_idle_notification(notifier, kIdleTimeoutMs, seat));
+        notifier = static_cast<wl_proxy*>(Bind(ext_idle, &kIdleNotifier));
+        // Where only version 1 is offered, its notification is all there is.
+        const std::uint32_t version = wl_proxy_get_version(notifier);
+        notification = wl_proxy_marshal_flags(
+            notifier, version >= 2 ? kGetInputIdleNotification : kGetIdleNotification,
+            &ext_idle_notification_v1_interface, version, 0, nullptr, kIdleTimeoutMs, seat);
       } else {
         kde_idle = static_cast<org_kde_kwin_idle*>(Bind(kwin_idle, &org_kde_kwin_idle_interface));
         notification = reinterpret_cast<wl_proxy*>(
@@ -294,25 +311,39 @@ struct WaylandDesktop::Connection {
   bool broken() const { return display == nullptr || wl_display_get_error(display) != 0; }
 };
 
-WaylandDesktop::WaylandDesktop() : c_(std::make_unique<Connection>()) {
-  if (!c_->Open(true)) c_.reset();
+WaylandDesktop::WaylandDesktop() {
+  Connect();
 }
 
 WaylandDesktop::~WaylandDesktop() = default;
 
+bool WaylandDesktop::Connect() {
+  if (c_ != nullptr && !c_->broken()) return true;
+  // A compositor that broke the connection, or restarted (as KWin does after a crash): nothing is
+  // known until a new connection has been made, tried again every few seconds.
+  c_.reset();
+  const auto now = std::chrono::steady_clock::now();
+  if (now < retry_at_) return false;
+  retry_at_ = now + std::chrono::seconds(kReconnectSeconds);
+  c_ = std::make_unique<Connection>();
+  if (!c_->Open(true)) c_.reset();
+  return c_ != nullptr;
+}
+
 std::vector<TopLevelWindow> WaylandDesktop::TopLevelWindows() {
   std::vector<TopLevelWindow> windows;
-  if (c_ == nullptr) return windows;
+  if (!Connect()) return windows;
   c_->Drain();
-  if (c_->broken()) return windows;  // the session is ending
+  if (c_->broken()) return windows;
   windows.reserve(c_->windows.size());
   for (const Connection::Window& w : c_->windows) windows.push_back(w.shown);
   return windows;
 }
 
 std::optional<bool> WaylandDesktop::UserWasActive() {
-  if (c_ == nullptr || c_->notification == nullptr) return std::nullopt;
+  if (!Connect() || c_->notification == nullptr) return std::nullopt;
   c_->Drain();
+  if (c_->broken()) return std::nullopt;  // what it said last no longer holds
   const bool active = c_->active || c_->resumed;
   c_->resumed = false;
   return active;

@@ -3,6 +3,7 @@
 // runs on.
 #pragma once
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -46,8 +47,12 @@ class WaylandDesktop : public WindowSource {
 
  private:
   friend WaylandWindows ProbeWaylandWindows();
+  static constexpr int kReconnectSeconds = 5;
+  // Whether a working connection is there, made anew when the last one broke.
+  bool Connect();
   struct Connection;
   std::unique_ptr<Connection> c_;
+  std::chrono::steady_clock::time_point retry_at_{};
 };
 
 }  // namespace dozerin
