@@ -137,9 +137,12 @@ class Compositors(unittest.TestCase):
         with open(started, "w", encoding="utf-8") as f:
             f.write(f"#!/bin/sh\necho $DISPLAY > {display_file}\nexec sleep 1d\n")
         os.chmod(started, 0o755)
-        self.spawn([kwin, "--virtual", "--xwayland", "--socket", "wayland-k", "--width", "1024",
-                    "--height", "768", started], os.path.join(self.folder, "compositor.log"),
-                   QT_QPA_PLATFORM="offscreen")
+        if os.path.exists(display_file):
+            os.remove(display_file)  # a restart's
+        self.compositor = self.spawn(
+            [kwin, "--virtual", "--xwayland", "--socket", "wayland-k", "--width", "1024",
+             "--height", "768", started], os.path.join(self.folder, "compositor.log"),
+            QT_QPA_PLATFORM="offscreen")
         self.assertTrue(wait_until(lambda: read(display_file).strip()), "kwin did not start")
         socket = self.socket()
         return (socket, dict(DISPLAY=read(display_file).strip()),
@@ -308,6 +311,21 @@ class Compositors(unittest.TestCase):
 
     def test_kwin(self):
         self.flow(self.kwin)
+        # KWin restarted, as after a crash: the program connects again and sees the new windows.
+        socket = self.socket()
+        dozerin = self.spawn([self.exe], WAYLAND_DISPLAY=socket, QT_QPA_PLATFORM="offscreen",
+                             XDG_RUNTIME_DIR=self.own_dir)
+        self.window("native watch me", WAYLAND_DISPLAY=socket, GDK_BACKEND="wayland")
+        self.assertTrue(wait_until(lambda: self.reasons() != []), self.lines()[-5:])
+        os.killpg(self.compositor.pid, 9)
+        self.compositor.wait()
+        self.assertTrue(wait_until(lambda: self.reasons() == []), self.reasons())
+        self.kwin()
+        self.window("native watch me", WAYLAND_DISPLAY=socket, GDK_BACKEND="wayland")
+        self.assertTrue(wait_until(lambda: "window *native watch me*" in " ".join(self.reasons())),
+                        f"{self.lines()[-5:]} {self.reasons()}")
+        dozerin.terminate()
+        self.assertEqual(dozerin.wait(timeout=15), 0)
 
     def test_gnome_shell(self):
         self.flow(self.gnome)
