@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 
@@ -248,6 +249,12 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
   return text;
 }
 
+bool FolderHasEntries(const std::string& path) {
+  std::error_code error;
+  const std::filesystem::directory_iterator entries(path, error);
+  return !error && entries != std::filesystem::directory_iterator();
+}
+
 bool ProcNetworkLoad::Open() {
   // The first sample: every interface starts from here.
   return Sample().has_value();
@@ -259,8 +266,9 @@ bool ProcNetworkLoad::Loopback(const std::string& name) {
   // A name that could leave the folder is nobody's interface.
   const bool bad_name = name.find('/') != std::string::npos || name == "." || name == "..";
   const auto type = bad_name ? std::nullopt : read_(root_ + "/sys/class/net/" + name + "/type");
-  const bool loopback =
-      bad_name || (type && ParseInterfaceType(*type) == kLoopbackType) || name == "lo";
+  const bool loopback = bad_name || (type && ParseInterfaceType(*type) == kLoopbackType) ||
+                        name == "lo" ||
+                        read_(root_ + "/sys/devices/virtual/net/" + name + "/type").has_value();
   return loopback_[name] = loopback;
 }
 
@@ -309,9 +317,11 @@ bool ProcDiskLoad::Counted(const std::string& name) {
   const bool bad_name = name.find('/') != std::string::npos || name == "." || name == "..";
   const bool virtual_device =
       name.rfind("loop", 0) == 0 || name.rfind("ram", 0) == 0 || name.rfind("zram", 0) == 0;
-  // A partition has a "partition" file in its sysfs folder; its disk counts for it.
-  return counted_[name] = !bad_name && !virtual_device &&
-                          !read_(root_ + "/sys/class/block/" + name + "/partition");
+  // A partition has a "partition" file in its sysfs folder; its disk counts for it. A stacked
+  // device lists the devices below it in "slaves".
+  const std::string folder = root_ + "/sys/class/block/" + name;
+  return counted_[name] = !bad_name && !virtual_device && !read_(folder + "/partition") &&
+                          !filled_(folder + "/slaves");
 }
 
 std::optional<std::uint32_t> ProcDiskLoad::Sample() {

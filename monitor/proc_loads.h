@@ -67,6 +67,9 @@ constexpr std::uint32_t kLoopbackType = 772;
 // Reads a whole file under the root folder; nothing when it cannot be read.
 using FileReader = std::function<std::optional<std::string>(const std::string& path)>;
 using SteadyClock = std::function<std::chrono::steady_clock::time_point()>;
+// Whether a folder holds anything; false for one that is not there.
+using FolderFilled = std::function<bool(const std::string& path)>;
+bool FolderHasEntries(const std::string& path);
 // Reads at most max_bytes of a file with the standard library.
 std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t max_bytes = 1 << 22);
 
@@ -88,12 +91,17 @@ class CounterRates {
   std::map<std::string, Previous> previous_;
 };
 
-// Bytes per second read plus written on the whole disks (not their partitions, nor loop, ram and
-// zram devices).
+// Bytes per second read plus written on the physical disks: whole disks (not their partitions),
+// with nothing below them (not device-mapper, RAID or other stacked devices, whose transfers their
+// disks count already), and not loop, ram and zram devices.
 class ProcDiskLoad : public LoadProbe {
  public:
-  ProcDiskLoad(std::string root, FileReader read, SteadyClock now)
-      : root_(std::move(root)), read_(std::move(read)), now_(std::move(now)) {}
+  ProcDiskLoad(std::string root, FileReader read, SteadyClock now,
+               FolderFilled filled = FolderHasEntries)
+      : root_(std::move(root)),
+        read_(std::move(read)),
+        now_(std::move(now)),
+        filled_(std::move(filled)) {}
   bool Open() override { return Sample().has_value(); }
   std::optional<std::uint32_t> Sample() override;
 
@@ -103,11 +111,13 @@ class ProcDiskLoad : public LoadProbe {
   std::string root_;
   FileReader read_;
   SteadyClock now_;
+  FolderFilled filled_;
   CounterRates rates_;
   std::map<std::string, bool> counted_;  // looked up once per device
 };
 
-// Bytes per second received plus sent over every interface that is not a loopback.
+// Bytes per second received plus sent over every interface that is neither a loopback nor
+// virtual (bridges, veth, tun: traffic between containers, or counted again on a real interface).
 class ProcNetworkLoad : public LoadProbe {
  public:
   ProcNetworkLoad(std::string root, FileReader read, SteadyClock now)

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <memory>
 #include <string>
 
 namespace dozerin {
@@ -155,6 +156,59 @@ TEST(ProcLoads, NetworkRateLeavesOutLoopbacksAndTreatsFirstAndBackwardsAsNone) {
   EXPECT_EQ(load.interfaces_known(), 1u);
   t.files.erase("/r/proc/net/dev");
   EXPECT_FALSE(load.Sample());
+}
+
+TEST(ProcLoads, OnlyPhysicalDisksAndInterfacesCount) {
+  // Each device moves 1 MiB in a second; only a physical one is counted.
+  const struct {
+    const char* name;
+    const char* marks;  // a file of its sysfs folders that gives it away, "" for none
+    bool disk;
+    bool counted;
+  } devices[] = {
+      {"sda", "", true, true},
+      {"nvme0n1", "/r/sys/class/block/nvme0n1/slaves/", true, true},  // an empty folder
+      {"sda2", "/r/sys/class/block/sda2/partition", true, false},
+      {"dm-0", "/r/sys/class/block/dm-0/slaves/sda2", true, false},  // LVM or LUKS over sda2
+      {"md0", "/r/sys/class/block/md0/slaves/sdb", true, false},
+      {"loop0", "", true, false},
+      {"eth0", "/r/sys/class/net/eth0/type", false, true},
+      {"br0", "/r/sys/devices/virtual/net/br0/type", false, false},
+      {"veth1a2b", "/r/sys/devices/virtual/net/veth1a2b/type", false, false},
+      {"tun0", "/r/sys/devices/virtual/net/tun0/type", false, false},
+  };
+  for (const auto& d : devices) {
+    Tree t;
+    if (*d.marks != '\0') t.files[d.marks] = "1\n";
+    const FolderFilled filled = [&t](const std::string& folder) {
+      const auto next = t.files.lower_bound(folder + "/");
+      return next != t.files.end() && next->first.rfind(folder + "/", 0) == 0 &&
+             next->first.size() > folder.size() + 1;
+    };
+    const bool disk = d.disk;
+    std::unique_ptr<LoadProbe> load;
+    const auto counters = [&](std::uint64_t mib) {
+      const std::string n = d.name;
+      if (disk) {
+        t.files["/r/proc/diskstats"] =
+            "8 0 " + n + " 1 0 " + std::to_string(mib * 2048) + " 0 0 0 0 0 0 0 0\n";
+      } else {
+        t.files["/r/proc/net/dev"] =
+            "h\nh\n" + n + ": " + std::to_string(mib << 20) + " 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n";
+      }
+    };
+    if (disk) {
+      load = std::make_unique<ProcDiskLoad>(
+          "/r", t.reader(), [&] { return t.now; }, filled);
+    } else {
+      load = std::make_unique<ProcNetworkLoad>("/r", t.reader(), [&] { return t.now; });
+    }
+    counters(1);
+    ASSERT_TRUE(load->Open()) << d.name;
+    t.now += std::chrono::seconds(1);
+    counters(2);
+    EXPECT_EQ(load->Sample(), d.counted ? 1u << 20 : 0u) << d.name;
+  }
 }
 
 TEST(ProcLoads, ProcessorIsTheBusiestCoreSinceThePreviousSample) {
