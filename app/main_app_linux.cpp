@@ -175,14 +175,24 @@ bool CMainApp::InitInstance() {
       std::fprintf(stderr, "%s\n", Said(IDS_KEEP_AWAKE_NOT_TAKEN).c_str());
       start_exit_code_ = 1;
     }
-    if (keep_awake_.open_settings) CallRunning(paths_.base_name, QStringLiteral("Settings"));
+    // The lock says an instance runs: a call it does not answer means it cannot be reached
+    // (no session bus, or its name taken by another), not that it is not running.
+    const auto unreachable = [this](const QDBusMessage& reply) {
+      std::fprintf(stderr, "%s\n%s\n", Said(kTextInstanceUnreachable).c_str(),
+                   reply.errorMessage().toUtf8().constData());
+      start_exit_code_ = 1;
+    };
+    if (keep_awake_.open_settings) {
+      const QDBusMessage reply = CallRunning(paths_.base_name, QStringLiteral("Settings"));
+      if (reply.type() != QDBusMessage::ReplyMessage) unreachable(reply);
+    }
     if (keep_awake_.ask_status) {
       const QDBusMessage reply = CallRunning(paths_.base_name, QStringLiteral("Status"));
-      const bool answered =
-          reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty();
-      std::printf("%s\n", answered ? reply.arguments().at(0).toString().toUtf8().constData()
-                                   : Said(IDS_NOT_RUNNING).c_str());
-      start_exit_code_ = answered ? start_exit_code_ : 1;
+      if (reply.type() == QDBusMessage::ReplyMessage && reply.signature() == QStringLiteral("s")) {
+        std::printf("%s\n", reply.arguments().at(0).toString().toUtf8().constData());
+      } else {
+        unreachable(reply);
+      }
     }
     return false;
   }

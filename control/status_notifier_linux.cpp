@@ -48,6 +48,13 @@ struct MenuItemProperties {
 };
 using MenuItemPropertiesList = QList<MenuItemProperties>;
 
+// The names of the properties an item no longer has.
+struct MenuItemPropertyNames {
+  int id = 0;
+  QStringList names;
+};
+using MenuItemPropertyNamesList = QList<MenuItemPropertyNames>;
+
 struct MenuEvent {
   int id = 0;
   QString event_id;
@@ -62,6 +69,7 @@ Q_DECLARE_METATYPE(dozerin::SniPixmap)
 Q_DECLARE_METATYPE(dozerin::SniToolTip)
 Q_DECLARE_METATYPE(dozerin::MenuLayout)
 Q_DECLARE_METATYPE(dozerin::MenuItemProperties)
+Q_DECLARE_METATYPE(dozerin::MenuItemPropertyNames)
 Q_DECLARE_METATYPE(dozerin::MenuEvent)
 
 namespace dozerin {
@@ -124,6 +132,19 @@ QDBusArgument& operator<<(QDBusArgument& out, const MenuItemProperties& item) {
 const QDBusArgument& operator>>(const QDBusArgument& in, MenuItemProperties& item) {
   in.beginStructure();
   in >> item.id >> item.properties;
+  in.endStructure();
+  return in;
+}
+
+QDBusArgument& operator<<(QDBusArgument& out, const MenuItemPropertyNames& item) {
+  out.beginStructure();
+  out << item.id << item.names;
+  out.endStructure();
+  return out;
+}
+const QDBusArgument& operator>>(const QDBusArgument& in, MenuItemPropertyNames& item) {
+  in.beginStructure();
+  in >> item.id >> item.names;
   in.endStructure();
   return in;
 }
@@ -377,8 +398,9 @@ class MenuAdaptor : public QDBusAbstractAdaptor {
 
  signals:
   void LayoutUpdated(uint revision, int parent);
-  void ItemsPropertiesUpdated(const dozerin::MenuItemPropertiesList& updated,
-                              const dozerin::MenuItemPropertiesList& removed);
+  // Spelt without the lists' aliases, which Qt's introspection does not know by those names.
+  void ItemsPropertiesUpdated(const QList<dozerin::MenuItemProperties>& updated,
+                              const QList<dozerin::MenuItemPropertyNames>& removed);
 
  private:
   StatusNotifierItem::Exported& e_;
@@ -395,6 +417,8 @@ StatusNotifierItem::StatusNotifierItem(QMenu& menu, std::function<void()> activa
   qDBusRegisterMetaType<MenuLayout>();
   qDBusRegisterMetaType<MenuItemProperties>();
   qDBusRegisterMetaType<MenuItemPropertiesList>();
+  qDBusRegisterMetaType<MenuItemPropertyNames>();
+  qDBusRegisterMetaType<MenuItemPropertyNamesList>();
   qDBusRegisterMetaType<MenuEvent>();
   qDBusRegisterMetaType<MenuEvents>();
   Exported& e = *exported_;

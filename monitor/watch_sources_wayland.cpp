@@ -67,6 +67,7 @@ const wl_message kExtListEvents[] = {{"toplevel", "n", kExtNew}, {"finished", ""
 const wl_interface kExtList = {
     "ext_foreign_toplevel_list_v1", 1, 2, kExtListRequests, 2, kExtListEvents};
 constexpr std::uint32_t kExtHandleDestroy = 0;
+constexpr std::uint32_t kListStop = 0;  // of both the ext list and the wlroots manager
 
 // The idle notifier at version 2, whose input notifications ignore idle inhibitors: the program
 // holds such an inhibitor itself, and a video player may, and an inhibited notification never
@@ -132,7 +133,13 @@ struct WaylandDesktop::Connection {
     if (notification != nullptr) wl_proxy_destroy(notification);
     if (notifier != nullptr) Release(notifier, kNotifierDestroy);
     if (kde_idle != nullptr) org_kde_kwin_idle_destroy(kde_idle);
-    if (list != nullptr) Release(list, list_destroy);
+    if (list != nullptr) {
+      // The ext and wlroots lists are told to stop before they go; KDE's has no such request.
+      if (std::strcmp(wl_proxy_get_class(list), org_kde_plasma_window_management_interface.name)) {
+        wl_proxy_marshal_flags(list, kListStop, nullptr, wl_proxy_get_version(list), 0);
+      }
+      Release(list, list_destroy);
+    }
     if (seat != nullptr) wl_seat_destroy(seat);
     if (registry != nullptr) wl_registry_destroy(registry);
     wl_display_disconnect(display);
@@ -198,7 +205,8 @@ struct WaylandDesktop::Connection {
                    org_kde_plasma_window_management_get_window(manager, args[0].u)),
                c->PlasmaWindowDestroy());
     } else if (Named(message, "finished")) {
-      wl_proxy_destroy(c->list);
+      // The list has ended: the ext list is given back through its destructor.
+      Release(c->list, c->list_destroy);
       c->list = nullptr;
     }
     return 0;

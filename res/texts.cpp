@@ -104,6 +104,8 @@ constexpr Text kTexts[] = {
     {kTextNothingToShow,
      "アイコンや設定を表示するディスプレイがありません。ログのみで動作を続けます。",
      "There is no display to show the icon or the settings on: running on, log only."},
+    {kTextInstanceUnreachable, "Dozerin は動作中ですが、セッションバスで応答しません。",
+     "Dozerin is running but does not answer on the session bus."},
 };
 
 struct KeyedText {

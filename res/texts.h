@@ -38,5 +38,7 @@ constexpr int kTextNoTrayTitle = 0x1000A;
 constexpr int kTextNoTrayBody = 0x1000B;
 // Logged once when there is no display at all to show the icon or the settings on.
 constexpr int kTextNothingToShow = 0x1000C;
+// A request start whose running instance does not answer on the session bus.
+constexpr int kTextInstanceUnreachable = 0x1000D;
 
 }  // namespace dozerin

@@ -269,9 +269,12 @@ class Compositors(unittest.TestCase):
         item = dbus.SessionBus().get_object(name, "/" + path)
         item.Activate(0, 0, dbus_interface="org.kde.StatusNotifierItem")
         self.assertTrue(wait_until(lambda: '"name": "Dozerin"' in self.sway_tree()), "no dialog")
-        menu = dbus.Interface(dbus.SessionBus().get_object(name, str(item.Get(
-            "org.kde.StatusNotifierItem", "Menu", dbus_interface=dbus.PROPERTIES_IFACE))),
-            "com.canonical.dbusmenu")
+        menu_object = dbus.SessionBus().get_object(name, str(item.Get(
+            "org.kde.StatusNotifierItem", "Menu", dbus_interface=dbus.PROPERTIES_IFACE)))
+        # dbusmenu's signal of removed properties names them: a(ias).
+        self.assertIn('name="removed" type="a(ias)"', menu_object.Introspect(
+            dbus_interface="org.freedesktop.DBus.Introspectable"))
+        menu = dbus.Interface(menu_object, "com.canonical.dbusmenu")
         _, layout = menu.GetLayout(0, -1, [])
         hour = next(c[0] for sub in layout[2] for c in sub[2] if c[1].get("label") == "1 hour")
         menu.Event(hour, "clicked", dbus.Int32(0, variant_level=1), 0)

@@ -395,10 +395,19 @@ class DozerinLinux(unittest.TestCase):
         self.assertEqual(p.wait(timeout=15), 0)
 
     def test_second_start_ends_at_once(self):
+        # The bus name taken by another: the instance runs without it, and requests say so.
+        squatter = dbus.SessionBus(private=True)
+        squatter.request_name("org.dozerin.Dozerin")
         p = self.start("[GENERAL]\nLog=1\n")
         second = subprocess.run([self.exe], env=self.env, timeout=10, check=False)
         self.assertEqual(second.returncode, 0)
         self.assertEqual(self.lines(), ["Start WorkThread!!"])
+        for option in ("--status", "--settings"):
+            asked = subprocess.run([self.exe, option], env=self.env, capture_output=True,
+                                   text=True, timeout=30, check=False)
+            self.assertEqual((asked.returncode, asked.stdout), (1, ""), option)
+            self.assertIn("does not answer on the session bus", asked.stderr, option)
+        squatter.close()
         self.stop(p)
 
     def test_without_a_display_the_rest_goes_on(self):
