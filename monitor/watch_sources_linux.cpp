@@ -75,6 +75,21 @@ std::string ProcProcesses::NameOf(const std::string& pid_dir) const {
   return {};
 }
 
+std::string ProcProcesses::StampOf(const std::string& pid_dir) {
+  const auto stat = ReadWholeFile(pid_dir + "/stat", 4096);
+  if (!stat) return {};
+  const std::size_t open = stat->find('(');
+  const std::size_t close = stat->rfind(')');
+  if (open == std::string::npos || close == std::string::npos || close < open) return {};
+  // After the name: state, then the fields up to the start time, the 22nd of the line.
+  std::size_t field = close + 1;
+  for (int n = 0; n < 19 && field != std::string::npos; ++n) field = stat->find(' ', field + 1);
+  const std::string start = field == std::string::npos
+                                ? std::string()
+                                : stat->substr(field + 1, stat->find(' ', field + 1) - field - 1);
+  return stat->substr(open + 1, close - open - 1) + ' ' + start;
+}
+
 std::optional<long> ProcProcesses::ReadLastPid(const std::string& proc) {
   if (!last_pid_usable_) {
     // Its last pid is of the namespace of whoever reads it.
@@ -99,8 +114,8 @@ void ProcProcesses::VisitKnown(const std::string& proc, long first_new, long las
   const auto dir = [&proc](long pid) { return proc + "/" + std::to_string(pid); };
   for (long pid = first_new; pid <= last_new; ++pid) {
     // A thread's pid can be looked into too; it stands for its process until the next listing.
-    std::string name = NameOf(dir(pid));
-    if (!name.empty()) names_.insert_or_assign(pid, Known{std::move(name), pass_, pass_, false});
+    Known met = Meet(dir(pid));
+    if (!met.name.empty()) names_.insert_or_assign(pid, std::move(met));
   }
   bool found = false;
   for (auto& [pid, known] : names_) {
@@ -137,6 +152,10 @@ bool ProcProcesses::ForEachProcessName(const std::function<bool(std::string_view
   const std::optional<long> before = std::exchange(last_pid_, last_pid);
   listed_ = pass_;
   complete_ = true;
+  // About once a minute the settled processes are checked for an exec, or for a pid given to a
+  // new process: one read of stat each.
+  const bool stamp = pass_ - stamped_ >= kListingPasses || stamped_ == 0;
+  if (stamp) stamped_ = pass_;
   bool found = false;
   long newest = 0;  // of the processes not met before
   // The whole listing is read even after a hit, so that ended processes are always forgotten;
@@ -154,8 +173,10 @@ bool ProcProcesses::ForEachProcessName(const std::function<bool(std::string_view
         complete_ = false;  // looked into at the next pass that needs it
         continue;
       }
-      it =
-          names_.emplace(pid, Known{NameOf(proc + "/" + entry->d_name), pass_, pass_, false}).first;
+      it = names_.emplace(pid, Meet(proc + "/" + entry->d_name)).first;
+    } else if (stamp && !Fresh(it->second) &&
+               StampOf(proc + "/" + entry->d_name) != it->second.stamp) {
+      it->second = Meet(proc + "/" + entry->d_name);  // young again: a launcher may exec once more
     } else if (!found && Fresh(it->second)) {
       it->second.name = NameOf(proc + "/" + entry->d_name);
     }

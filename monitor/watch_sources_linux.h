@@ -48,12 +48,19 @@ class ProcProcesses : public ProcessSource {
   std::optional<long> last_pid_;  // at the last pass
   bool complete_ = false;         // the last listing looked into every process it held
   std::uint64_t listed_ = 0;      // the pass of the last listing
+  std::uint64_t stamped_ = 0;     // the pass of the last listing that compared the stamps
   struct Known {
     std::string name;
     std::uint64_t pass;   // the last pass whose listing held the process
     std::uint64_t first;  // the pass that met it
     bool matched;         // a visit took its name for a watched one
+    std::string stamp;    // its short name and start time, which an exec or a new process change
   };
+  // "comm starttime" from the process's stat, read once: empty when it cannot be read.
+  static std::string StampOf(const std::string& pid_dir);
+  Known Meet(const std::string& pid_dir) const {
+    return Known{NameOf(pid_dir), pass_, pass_, false, StampOf(pid_dir)};
+  }
   // Young or matched: its name is read again at each pass that looks into it.
   bool Fresh(const Known& known) const {
     return known.matched || pass_ - known.first <= kYoungPasses;

@@ -83,20 +83,31 @@ TEST(ProcProcesses, ExecAndZombiesSeenAtTheNextPass) {
   mkdir((root.path() + "/proc").c_str(), 0700);
   mkdir(dir.c_str(), 0700);
   const int old = ProcProcesses::kYoungPasses + 3;
+  // A settled process that is not watched is seen at the listing that checks its stat.
+  const int listing = ProcProcesses::kListingPasses;
   const struct {
     int passes;  // before the change
     const char *before, *after, *stat_after;
     bool watched_after;
-  } cases[] = {{2, "sh", "vlc", "20 (vlc) S 1", true},
-               {old, "vlc", "sh", "20 (sh) S 1", false},
-               {old, "vlc", "", "20 (vlc) Z 1", false}};
+    int within;  // passes after the change
+  } cases[] = {{2, "sh", "vlc", "20 (vlc) S 1", true, 1},
+               {old, "vlc", "sh", "20 (sh) S 1", false, 1},
+               {old, "vlc", "", "20 (vlc) Z 1", false, 1},
+               {old, "sh", "vlc", "20 (vlc) S 1", true, listing},
+               // The pid given to a new process: its start time tells.
+               {old, "sh", "vlc", "20 (x) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 999", true,
+                listing}};
   for (const auto& c : cases) {
     Write(dir + "/cmdline", c.before);
-    Write(dir + "/stat", "20 (x) S 1");
+    Write(dir + "/stat", "20 (x) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 42");
     ProcProcesses source(root.path());
     for (int i = 0; i < c.passes; ++i) WatchedProcessRunning(source, {"VLC"});
     Write(dir + "/cmdline", c.after);
     Write(dir + "/stat", c.stat_after);
+    int passes = 1;
+    while (WatchedProcessRunning(source, {"VLC"}) != c.watched_after && passes < c.within) {
+      ++passes;
+    }
     EXPECT_EQ(WatchedProcessRunning(source, {"VLC"}), c.watched_after) << c.before << c.after;
   }
 }

@@ -124,7 +124,11 @@ int Run(std::uint64_t ticks) {
   Cpu cpu;
   Network net;
   std::chrono::steady_clock::time_point now{};
-  auto reader = [&](const std::string&) -> std::optional<std::string> { return net.Text(); };
+  // Only the counters: every interface is a physical one.
+  auto reader = [&](const std::string& path) -> std::optional<std::string> {
+    if (path != "/proc/net/dev") return std::nullopt;
+    return net.Text();
+  };
   WorkerSettings ws;
   InhibitSettings is;
   std::unique_ptr<ProcNetworkLoad> network;
