@@ -178,6 +178,12 @@ void HoldService::KeepAwakeWhile(const QString& holder) {
   // The hold lasts as long as the process that asks, as the bus knows it: no caller can name
   // another process for it.
   const QDBusReply<uint> pid = connection().interface()->servicePid(message().service());
+  // One hold a process, and a bounded number of them: each keeps a descriptor open.
+  if (pid.isValid() && !wnd_.HoldsFor(pid.value()) && wnd_.while_holds() >= kMaxWhileHolds) {
+    sendErrorReply(QDBusError::LimitsExceeded,
+                   QStringLiteral("%1 commands are kept awake already").arg(kMaxWhileHolds));
+    return;
+  }
   const int pidfd =
       pid.isValid() ? static_cast<int>(syscall(SYS_pidfd_open, static_cast<pid_t>(pid.value()), 0))
                     : -1;
@@ -187,7 +193,10 @@ void HoldService::KeepAwakeWhile(const QString& holder) {
   }
   AnswerNow();
   QMetaObject::invokeMethod(
-      &wnd_, [wnd = &wnd_, pidfd, holder = holder.left(300)] { wnd->StartWhile(pidfd, holder); },
+      &wnd_,
+      [wnd = &wnd_, pidfd, pid = pid.value(), holder = holder.left(300)] {
+        wnd->StartWhile(pidfd, pid, holder);
+      },
       Qt::QueuedConnection);
 }
 
@@ -220,9 +229,25 @@ CMainWnd::WhileHold::~WhileHold() {
   close(pidfd);
 }
 
-void CMainWnd::StartWhile(int pidfd, const QString& holder) {
+bool CMainWnd::HoldsFor(std::uint32_t pid) const {
+  return std::any_of(while_holds_.begin(), while_holds_.end(),
+                     [pid](const auto& h) { return h->pid == pid; });
+}
+
+void CMainWnd::StartWhile(int pidfd, std::uint32_t pid, const QString& holder) {
   auto hold = std::make_unique<WhileHold>(pidfd);
   if (closed_) return;
+  // A process that asks again keeps its one hold, under the name it gives now; requests that
+  // crossed the limit on their way here are let go.
+  for (const auto& h : while_holds_) {
+    if (h->pid == pid) {
+      h->holder = holder;
+      UpdateTooltip();
+      return;
+    }
+  }
+  if (while_holds_.size() >= kMaxWhileHolds) return;
+  hold->pid = pid;
   hold->holder = holder;
   hold->ended = std::make_unique<QSocketNotifier>(pidfd, QSocketNotifier::Read);
   connect(hold->ended.get(), &QSocketNotifier::activated, this, [this, pidfd] { EndWhile(pidfd); });

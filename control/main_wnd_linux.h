@@ -27,6 +27,8 @@ class SettingsDialog;
 // Where a second start finds the running instance on the session bus (its name: BusName()).
 inline constexpr char kBusPath[] = "/org/dozerin/Dozerin";
 inline constexpr char kBusInterface[] = "org.dozerin.Dozerin";
+// The most commands kept awake at once: each hold keeps a descriptor of its process.
+inline constexpr std::size_t kMaxWhileHolds = 64;
 
 // The running instance's methods on the session bus: KeepAwake(seconds), 0 for no end, Stop(),
 // KeepAwakeWhile(holder) that holds until the calling process ends, Settings() that opens the
@@ -72,8 +74,10 @@ class CMainWnd : public QObject, private InhibitPlatform {
   void StartHold(std::int64_t seconds);
   void StopHold();
   // A hold for a command, named by `holder` ("make (pid 4242)"), that lasts while the process of
-  // pidfd runs (and while any other such hold lasts).
-  void StartWhile(int pidfd, const QString& holder);
+  // pidfd runs (and while any other such hold lasts). A process has one hold at most.
+  void StartWhile(int pidfd, std::uint32_t pid, const QString& holder);
+  bool HoldsFor(std::uint32_t pid) const;
+  std::size_t while_holds() const { return while_holds_.size(); }
   // Opens the settings dialog on a later turn of the event loop (one at a time).
   void OpenSettings();
   // The state and why, as --status prints it: "busy: process vlc".
@@ -136,6 +140,7 @@ class CMainWnd : public QObject, private InhibitPlatform {
     WhileHold(const WhileHold&) = delete;
     WhileHold& operator=(const WhileHold&) = delete;
     int pidfd;
+    std::uint32_t pid = 0;
     QString holder;
     std::unique_ptr<QSocketNotifier> ended;
   };

@@ -351,6 +351,33 @@ class DozerinLinux(unittest.TestCase):
         self.assertEqual(missing.wait(timeout=15), 127)
         self.assertIn("/nonexistent/make could not be started", missing.stderr.read())
 
+    def test_holds_for_commands_are_one_a_process_and_bounded(self):
+        p = self.start("[GENERAL]\nLog=1\n")
+        self.assertTrue(wait_until(lambda: dbus.SessionBus().name_has_owner("org.dozerin.Dozerin")))
+        descriptors = lambda: len(os.listdir(f"/proc/{p.pid}/fd"))
+        # Each asker asks three times, then waits; the 65th is refused.
+        asker = ("import dbus, os, sys\n"
+                 "o = dbus.SessionBus().get_object('org.dozerin.Dozerin', '/org/dozerin/Dozerin')\n"
+                 "try:\n"
+                 "    for n in range(3): o.KeepAwakeWhile(sys.argv[1], "
+                 "dbus_interface='org.dozerin.Dozerin')\n"
+                 "    print('held', flush=True)\n"
+                 "except dbus.DBusException as e:\n"
+                 "    print(e.get_dbus_name(), flush=True)\n"
+                 "sys.stdin.read()\n")
+        before = descriptors()
+        askers = [subprocess.Popen(["/usr/bin/python3", "-c", asker, f"asker {n}"], env=self.env,
+                                   stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True)
+                  for n in range(65)]
+        self.children.extend(askers)
+        answers = sorted(a.stdout.readline().strip() for a in askers)
+        self.assertEqual(answers, ["held"] * 64 + ["org.freedesktop.DBus.Error.LimitsExceeded"])
+        self.assertTrue(wait_until(lambda: descriptors() == before + 64), descriptors() - before)
+        for a in askers:
+            a.stdin.close()
+        self.assertTrue(wait_until(lambda: descriptors() == before), descriptors() - before)
+        self.stop(p)
+
     def test_a_hand_over_is_answered_before_a_failed_log_entry_is_shown(self):
         p = self.start("[GENERAL]\nLog=1\n")
         os.remove(self.log)
