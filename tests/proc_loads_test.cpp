@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <map>
-#include <memory>
 #include <string>
 
 namespace dozerin {
@@ -159,12 +158,10 @@ TEST(ProcLoads, NetworkRateLeavesOutLoopbacksAndTreatsFirstAndBackwardsAsNone) {
 }
 
 TEST(ProcLoads, OnlyPhysicalDisksAndInterfacesCount) {
-  // Each device moves 1 MiB in a second; only a physical one is counted.
+  // Each device moves 1 MiB in a second; a file of its sysfs folders may give it away.
   const struct {
-    const char* name;
-    const char* marks;  // a file of its sysfs folders that gives it away, "" for none
-    bool disk;
-    bool counted;
+    const char *name, *mark;
+    bool disk, counted;
   } devices[] = {
       {"sda", "", true, true},
       {"nvme0n1", "/r/sys/class/block/nvme0n1/slaves/", true, true},  // an empty folder
@@ -179,35 +176,26 @@ TEST(ProcLoads, OnlyPhysicalDisksAndInterfacesCount) {
   };
   for (const auto& d : devices) {
     Tree t;
-    if (*d.marks != '\0') t.files[d.marks] = "1\n";
-    const FolderFilled filled = [&t](const std::string& folder) {
-      const auto next = t.files.lower_bound(folder + "/");
-      return next != t.files.end() && next->first.rfind(folder + "/", 0) == 0 &&
-             next->first.size() > folder.size() + 1;
-    };
-    const bool disk = d.disk;
-    std::unique_ptr<LoadProbe> load;
-    const auto counters = [&](std::uint64_t mib) {
-      const std::string n = d.name;
-      if (disk) {
-        t.files["/r/proc/diskstats"] =
-            "8 0 " + n + " 1 0 " + std::to_string(mib * 2048) + " 0 0 0 0 0 0 0 0\n";
-      } else {
-        t.files["/r/proc/net/dev"] =
-            "h\nh\n" + n + ": " + std::to_string(mib << 20) + " 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n";
+    if (*d.mark != '\0') t.files[d.mark] = "1\n";
+    ProcDiskLoad disk(
+        "/r", t.reader(), [&] { return t.now; },
+        [&t](const std::string& folder) {
+          const auto next = t.files.upper_bound(folder + "/");
+          return next != t.files.end() && next->first.rfind(folder + "/", 0) == 0;
+        });
+    ProcNetworkLoad network("/r", t.reader(), [&] { return t.now; });
+    LoadProbe& load = d.disk ? static_cast<LoadProbe&>(disk) : network;
+    for (const std::uint64_t mib : {1, 2}) {
+      t.files["/r/proc/diskstats"] =
+          "8 0 " + std::string(d.name) + " 1 0 " + std::to_string(mib * 2048) + " 0 0 0 0 0 0 0\n";
+      t.files["/r/proc/net/dev"] = "h\nh\n" + std::string(d.name) + ": " +
+                                   std::to_string(mib << 20) + " 0 0 0 0 0 0 0 0 0 0 0 0 0 0 0\n";
+      if (mib == 1) {
+        ASSERT_TRUE(load.Open()) << d.name;
+        t.now += std::chrono::seconds(1);
       }
-    };
-    if (disk) {
-      load = std::make_unique<ProcDiskLoad>(
-          "/r", t.reader(), [&] { return t.now; }, filled);
-    } else {
-      load = std::make_unique<ProcNetworkLoad>("/r", t.reader(), [&] { return t.now; });
     }
-    counters(1);
-    ASSERT_TRUE(load->Open()) << d.name;
-    t.now += std::chrono::seconds(1);
-    counters(2);
-    EXPECT_EQ(load->Sample(), d.counted ? 1u << 20 : 0u) << d.name;
+    EXPECT_EQ(load.Sample(), d.counted ? 1u << 20 : 0u) << d.name;
   }
 }
 

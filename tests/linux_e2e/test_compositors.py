@@ -5,6 +5,7 @@ window found by its title holds logind's idle lock, pointer motion counts as act
 goes after the margin once the window closes, and an XWayland window is found too."""
 import glob
 import os
+import pathlib
 import re
 import runpy
 import shutil
@@ -83,14 +84,10 @@ class Compositors(unittest.TestCase):
             with open(os.path.join(apps, name + ".desktop"), "w", encoding="utf-8") as f:
                 f.write(f"[Desktop Entry]\nType=Application\nName={name}\nExec={exe}\n"
                         f"X-KDE-Wayland-Interfaces={interface}\n")
-        for uuid in os.listdir(EXTENSIONS):
-            folder = os.path.join(self.folder, "data", "gnome-shell", "extensions", uuid)
-            shutil.copytree(os.path.join(EXTENSIONS, uuid), folder)
-            metadata = os.path.join(folder, "metadata.json")
-            with open(metadata, encoding="utf-8") as f:
-                text = f.read().replace("@PROGRAM@", self.exe)
-            with open(metadata, "w", encoding="utf-8") as f:
-                f.write(text)
+        for uuid in os.listdir(EXTENSIONS):  # each allowing this copy of the program
+            metadata = pathlib.Path(shutil.copytree(os.path.join(EXTENSIONS, uuid), os.path.join(
+                self.folder, "data", "gnome-shell", "extensions", uuid)), "metadata.json")
+            metadata.write_text(metadata.read_text().replace("@PROGRAM@", self.exe))
 
     def tearDown(self):
         for child in reversed(self.children):
@@ -209,9 +206,7 @@ class Compositors(unittest.TestCase):
         with open(os.path.join(self.folder, "dozerin.ini"), "w", encoding="utf-8") as f:
             f.write("[GENERAL]\nLog=1\nMouseCap=1\nMaxMargin=2\nBusyDisplay=1\n"
                     "[WINDOW]\n0=*native watch me*\n1=*x11 watch me*\n")
-        dozerin = self.spawn([self.exe], os.path.join(self.folder, "dozerin.out"),
-                             WAYLAND_DISPLAY=socket, QT_QPA_PLATFORM="offscreen", **x_env,
-                             XDG_RUNTIME_DIR=self.own_dir)
+        dozerin = self.dozerin_on(socket, **x_env)
         self.assertTrue(wait_until(lambda: "window *native watch me*" in " ".join(self.reasons())),
                         f"{self.lines()[-5:]} {self.reasons()}")
         self.assertIn("Event KIND_WINDOW", self.lines())
@@ -226,6 +221,11 @@ class Compositors(unittest.TestCase):
         self.assertFalse([line for line in self.lines() if "only X11" in line])
         dozerin.terminate()
         self.assertEqual(dozerin.wait(timeout=15), 0)
+
+    def dozerin_on(self, socket, **env):
+        return self.spawn([self.exe], os.path.join(self.folder, "dozerin.out"),
+                          WAYLAND_DISPLAY=socket, QT_QPA_PLATFORM="offscreen",
+                          XDG_RUNTIME_DIR=self.own_dir, **env)
 
     def sway_tree(self):
         sock = glob.glob(os.path.join(self.run_dir, "sway-ipc.*.sock"))[0]
@@ -316,10 +316,8 @@ class Compositors(unittest.TestCase):
         self.flow(self.kwin)
         # KWin restarted, as after a crash: the program connects again and sees the new windows.
         socket = self.socket()
-        dozerin = self.spawn([self.exe], WAYLAND_DISPLAY=socket, QT_QPA_PLATFORM="offscreen",
-                             XDG_RUNTIME_DIR=self.own_dir)
-        self.window("native watch me", WAYLAND_DISPLAY=socket, GDK_BACKEND="wayland")
-        self.assertTrue(wait_until(lambda: self.reasons() != []), self.lines()[-5:])
+        dozerin = self.dozerin_on(socket)
+        self.assertTrue(wait_until(lambda: self.lines().count("Start WorkThread!!") == 2))
         os.killpg(self.compositor.pid, 9)
         self.compositor.wait()
         self.assertTrue(wait_until(lambda: self.reasons() == []), self.reasons())
@@ -346,8 +344,7 @@ class Compositors(unittest.TestCase):
         rogue = dbus.SessionBus(private=True)
         rogue.request_name(shell[0])
         socket = self.socket()
-        dozerin = self.spawn([self.exe], WAYLAND_DISPLAY=socket, QT_QPA_PLATFORM="offscreen",
-                             XDG_RUNTIME_DIR=self.own_dir)
+        dozerin = self.dozerin_on(socket)
         status = lambda: subprocess.run([self.exe, "--status"], capture_output=True, text=True,
                                         env=dict(self.env, WAYLAND_DISPLAY=socket,
                                                  XDG_RUNTIME_DIR=self.own_dir), timeout=60)
