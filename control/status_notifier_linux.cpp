@@ -455,15 +455,20 @@ StatusNotifierItem::StatusNotifierItem(QMenu& menu, std::function<void()> activa
 }
 
 void StatusNotifierItem::AskForHost() {
-  QDBusMessage ask = QDBusMessage::createMethodCall(
-      QString::fromLatin1(kWatcher), QStringLiteral("/StatusNotifierWatcher"),
-      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-  ask << QString::fromLatin1(kWatcher) << QStringLiteral("IsStatusNotifierHostRegistered");
-  auto* pending = new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(ask), this);
+  auto* pending =
+      new QDBusPendingCallWatcher(QDBusConnection::sessionBus().asyncCall(HostQuestion()), this);
   connect(pending, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* w) {
     w->deleteLater();
     exported_->watcher_changed(HostIn(w->reply()));
   });
+}
+
+QDBusMessage StatusNotifierItem::HostQuestion() {
+  QDBusMessage ask = QDBusMessage::createMethodCall(
+      QString::fromLatin1(kWatcher), QStringLiteral("/StatusNotifierWatcher"),
+      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
+  ask << QString::fromLatin1(kWatcher) << QStringLiteral("IsStatusNotifierHostRegistered");
+  return ask;
 }
 
 bool StatusNotifierItem::HostIn(const QDBusMessage& reply) {
@@ -489,11 +494,7 @@ bool StatusNotifierItem::WatcherPresent() {
 
 bool StatusNotifierItem::HostPresent() {
   if (!WatcherPresent()) return false;
-  QDBusMessage ask = QDBusMessage::createMethodCall(
-      QString::fromLatin1(kWatcher), QStringLiteral("/StatusNotifierWatcher"),
-      QStringLiteral("org.freedesktop.DBus.Properties"), QStringLiteral("Get"));
-  ask << QString::fromLatin1(kWatcher) << QStringLiteral("IsStatusNotifierHostRegistered");
-  return HostIn(QDBusConnection::sessionBus().call(ask, QDBus::Block, 2000));
+  return HostIn(QDBusConnection::sessionBus().call(HostQuestion(), QDBus::Block, 2000));
 }
 
 void StatusNotifierItem::Register() {

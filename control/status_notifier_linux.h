@@ -40,6 +40,8 @@ class StatusNotifierItem : public QObject {
   void AskForHost();
 
  private:
+  // The watcher's IsStatusNotifierHostRegistered, asked and read.
+  static QDBusMessage HostQuestion();
   static bool HostIn(const QDBusMessage& reply);
   void Register();
 
