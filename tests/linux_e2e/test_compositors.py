@@ -1,6 +1,6 @@
 #!/usr/bin/python3
-"""The native Linux dozerin on real headless Wayland compositors, each with XWayland: sway
-(wlroots), KWin and GNOME Shell with the program's extension. One flow per compositor: a native
+"""The native Linux dozerin on real headless Wayland compositors, each with XWayland: sway and
+labwc (wlroots), KWin and GNOME Shell with the program's extension. One flow per compositor: a native
 window found by its title holds logind's idle lock, pointer motion counts as activity, the lock
 goes after the margin once the window closes, and an XWayland window is found too."""
 import glob
@@ -21,8 +21,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 DOZERIN = os.environ["DOZERIN_EXE"]
 FAKE_POINTER = os.environ["FAKE_POINTER"]
 Desktop = runpy.run_path(os.path.join(HERE, "../../tools/mock-desktop.py"))["Desktop"]
-# Both forms of the shell extension, as the build made them; each GNOME loads its own.
+# Both forms of the shell extension, as the build made them or as installed; each GNOME loads its
+# own.
 EXTENSIONS = os.environ["SHELL_EXTENSIONS"]
+# The program as installed: its desktop entry and extensions are where the desktops look.
+INSTALLED = os.environ.get("DOZERIN_INSTALLED") == "1"
 WINDOW = ("import sys, gi\ngi.require_version('Gtk', '3.0')\nfrom gi.repository import Gtk\n"
           "w = Gtk.Window(title=sys.argv[1])\nw.show_all()\nGtk.main()\n")
 # sway refuses root: as root the tests run it as nobody.
@@ -65,8 +68,14 @@ class Compositors(unittest.TestCase):
         os.mkdir(self.run_dir, 0o700)
         self.own_dir = os.path.join(self.folder, "own")  # the program's, for its instance lock
         os.mkdir(self.own_dir, 0o700)
-        self.exe = os.path.join(self.folder, "dozerin")
-        shutil.copy(DOZERIN, self.exe)
+        self.exe = DOZERIN if INSTALLED else os.path.join(self.folder, "dozerin")
+        if not INSTALLED:
+            shutil.copy(DOZERIN, self.exe)
+        # A copy keeps its files beside it; the installed program, in the user's folders.
+        self.ini, self.log = [os.path.join(self.folder, *(where if INSTALLED else []), name)
+                              for where, name in [(("config", "dozerin"), "dozerin.ini"),
+                                                  ((".local", "state", "dozerin"), "dozerin.log")]]
+        os.makedirs(os.path.dirname(self.ini), exist_ok=True)
         self.pointer = os.path.join(self.folder, "fake_pointer")
         shutil.copy(FAKE_POINTER, self.pointer)
         self.children = []
@@ -74,17 +83,18 @@ class Compositors(unittest.TestCase):
         self.env.update(XDG_RUNTIME_DIR=self.run_dir, HOME=self.folder, LANG="C.UTF-8",
                         XDG_CONFIG_HOME=os.path.join(self.folder, "config"),
                         XDG_CACHE_HOME=os.path.join(self.folder, "cache"),
-                        XDG_DATA_DIRS=os.path.join(self.folder, "data") + ":/usr/share")
-        # What KWin grants the program and the pointer mover: their desktop entries.
+                        XDG_DATA_DIRS=os.path.join(self.folder, "data") +
+                        ":/usr/local/share:/usr/share")
+        # What KWin grants the pointer mover, and a copy of the program: their desktop entries.
         apps = os.path.join(self.folder, "data", "applications")
         os.makedirs(apps)
-        for name, exe, interface in [("org.dozerin.Dozerin", self.exe,
-                                      "org_kde_plasma_window_management"),
-                                     ("fake-pointer", self.pointer, "org_kde_kwin_fake_input")]:
+        for name, exe, interface in [("fake-pointer", self.pointer, "org_kde_kwin_fake_input")] + (
+                [] if INSTALLED else [("org.dozerin.Dozerin", self.exe,
+                                       "org_kde_plasma_window_management")]):
             with open(os.path.join(apps, name + ".desktop"), "w", encoding="utf-8") as f:
                 f.write(f"[Desktop Entry]\nType=Application\nName={name}\nExec={exe}\n"
                         f"X-KDE-Wayland-Interfaces={interface}\n")
-        for uuid in os.listdir(EXTENSIONS):  # each allowing this copy of the program
+        for uuid in [] if INSTALLED else os.listdir(EXTENSIONS):  # each allowing this copy
             metadata = pathlib.Path(shutil.copytree(os.path.join(EXTENSIONS, uuid), os.path.join(
                 self.folder, "data", "gnome-shell", "extensions", uuid)), "metadata.json")
             metadata.write_text(metadata.read_text().replace("@PROGRAM@", self.exe))
@@ -126,6 +136,17 @@ class Compositors(unittest.TestCase):
                 lambda: subprocess.run(["swaymsg", "-s", swaysock, "seat", "-", "cursor", "move",
                                         "30", "30"], capture_output=True, check=False))
 
+    def labwc(self):
+        display_file = os.path.join(self.run_dir, "x-display")
+        self.spawn(["labwc", "-s", f"sh -c 'echo $DISPLAY > {display_file}'"],
+                   os.path.join(self.folder, "compositor.log"), WLR_BACKENDS="headless",
+                   WLR_LIBINPUT_NO_DEVICES="1", WLR_RENDERER="pixman")
+        self.assertTrue(wait_until(lambda: read(display_file).strip()), "labwc did not start")
+        socket = self.socket()
+        return (socket, dict(DISPLAY=read(display_file).strip()),
+                lambda: subprocess.run([self.pointer], env=dict(self.env, WAYLAND_DISPLAY=socket),
+                                       check=False))
+
     def kwin(self):
         kwin = os.path.join(self.folder, "kwin_wayland")
         shutil.copy("/usr/bin/kwin_wayland", kwin)  # without the file capability it carries
@@ -139,7 +160,8 @@ class Compositors(unittest.TestCase):
         self.compositor = self.spawn(
             [kwin, "--virtual", "--xwayland", "--socket", "wayland-k", "--width", "1024",
              "--height", "768", started], os.path.join(self.folder, "compositor.log"),
-            QT_QPA_PLATFORM="offscreen")
+            # KWin 6 finds desktop entries through the application menu, Plasma's.
+            QT_QPA_PLATFORM="offscreen", XDG_MENU_PREFIX="plasma-")
         self.assertTrue(wait_until(lambda: read(display_file).strip()), "kwin did not start")
         socket = self.socket()
         return (socket, dict(DISPLAY=read(display_file).strip()),
@@ -197,13 +219,13 @@ class Compositors(unittest.TestCase):
 
     def lines(self):
         return [line.split(" - ", 1)[1].rstrip("\n")
-                for line in read(os.path.join(self.folder, "dozerin.log")).splitlines(True)
+                for line in read(self.log).splitlines(True)
                 if " - " in line]
 
     def flow(self, compositor):
         socket, x_env, move_pointer = compositor()  # x_env: XWayland's DISPLAY and its key
         native = self.window("native watch me", WAYLAND_DISPLAY=socket, GDK_BACKEND="wayland")
-        with open(os.path.join(self.folder, "dozerin.ini"), "w", encoding="utf-8") as f:
+        with open(self.ini, "w", encoding="utf-8") as f:
             f.write("[GENERAL]\nLog=1\nMouseCap=1\nMaxMargin=2\nBusyDisplay=1\n"
                     "[WINDOW]\n0=*native watch me*\n1=*x11 watch me*\n")
         dozerin = self.dozerin_on(socket, **x_env)
@@ -221,11 +243,18 @@ class Compositors(unittest.TestCase):
         self.assertFalse([line for line in self.lines() if "only X11" in line])
         dozerin.terminate()
         self.assertEqual(dozerin.wait(timeout=15), 0)
+        # Where the compositor offers the ext window list (sway 1.10, COSMIC), it is the one used.
+        said = read(os.path.join(self.folder, "dozerin.out"))
+        offered, bound = [set(re.findall(rf'{kind}\(\d+, "(\w+_toplevel_\w+)"', said))
+                          for kind in ("global", "bind")]
+        self.assertTrue(offered or compositor != self.sway, "no window list seen offered")
+        self.assertEqual(bound, {"ext_foreign_toplevel_list_v1"} & offered or
+                         {"zwlr_foreign_toplevel_manager_v1"} & offered, offered)
 
     def dozerin_on(self, socket, **env):
         return self.spawn([self.exe], os.path.join(self.folder, "dozerin.out"),
                           WAYLAND_DISPLAY=socket, QT_QPA_PLATFORM="offscreen",
-                          XDG_RUNTIME_DIR=self.own_dir, **env)
+                          XDG_RUNTIME_DIR=self.own_dir, WAYLAND_DEBUG="client", **env)
 
     def sway_tree(self):
         sock = glob.glob(os.path.join(self.run_dir, "sway-ipc.*.sock"))[0]
@@ -247,7 +276,7 @@ class Compositors(unittest.TestCase):
         --settings; starts with no usable display."""
         socket, x_env, _ = self.sway()
         env = dict(WAYLAND_DISPLAY=socket, XDG_RUNTIME_DIR=self.own_dir, **x_env)
-        with open(os.path.join(self.folder, "dozerin.ini"), "w", encoding="utf-8") as f:
+        with open(self.ini, "w", encoding="utf-8") as f:
             f.write("[GENERAL]\nLog=1\n")
         cli = lambda *args: subprocess.run([self.exe, *args], env=dict(self.env, **env),
                                            capture_output=True, text=True, timeout=60)
@@ -300,6 +329,11 @@ class Compositors(unittest.TestCase):
                 os.symlink(plugin, os.path.join(plugins, os.path.basename(plugin)))
         with open(os.path.join(self.folder, "qt.conf"), "w", encoding="utf-8") as f:
             f.write(f"[Paths]\nPlugins={os.path.dirname(plugins)}\n")
+        if INSTALLED:  # Qt reads qt.conf beside the program: a copy, its files beside it
+            self.exe = os.path.join(self.folder, "dozerin")
+            shutil.copy(DOZERIN, self.exe)
+            shutil.copy(self.ini, os.path.join(self.folder, "dozerin.ini"))
+            self.log = os.path.join(self.folder, "dozerin.log")
         for case in [dict(WAYLAND_DISPLAY=socket, XDG_RUNTIME_DIR=self.own_dir),
                      dict(DISPLAY=":97", XDG_RUNTIME_DIR=self.own_dir)]:
             said = "There is no display to show the icon or the settings on: running on, log only."
@@ -311,6 +345,10 @@ class Compositors(unittest.TestCase):
 
     def test_sway(self):
         self.flow(self.sway)
+
+    @unittest.skipUnless(shutil.which("labwc"), "no labwc here (Debian 13 has it)")
+    def test_labwc(self):
+        self.flow(self.labwc)
 
     def test_kwin(self):
         self.flow(self.kwin)
