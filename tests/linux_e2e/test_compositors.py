@@ -250,6 +250,11 @@ class Compositors(unittest.TestCase):
         self.assertTrue(offered or compositor != self.sway, "no window list seen offered")
         self.assertEqual(bound, {"ext_foreign_toplevel_list_v1"} & offered or
                          {"zwlr_foreign_toplevel_manager_v1"} & offered, offered)
+        # Activity from the input notification, which no idle inhibitor stops, where offered.
+        notifier = re.findall(r'global\(\d+, "ext_idle_notifier_v1", (\d+)\)', said)
+        asked = set(re.findall(r"ext_idle_notifier_v1[@#]\d+\.(get_\w+)\(", said))
+        self.assertEqual(asked, set() if not notifier else {"get_input_idle_notification"}
+                         if int(notifier[0]) >= 2 else {"get_idle_notification"}, notifier)
 
     def dozerin_on(self, socket, **env):
         return self.spawn([self.exe], os.path.join(self.folder, "dozerin.out"),
