@@ -142,10 +142,7 @@ class Compositors(unittest.TestCase):
                    os.path.join(self.folder, "compositor.log"), WLR_BACKENDS="headless",
                    WLR_LIBINPUT_NO_DEVICES="1", WLR_RENDERER="pixman")
         self.assertTrue(wait_until(lambda: read(display_file).strip()), "labwc did not start")
-        socket = self.socket()
-        return (socket, dict(DISPLAY=read(display_file).strip()),
-                lambda: subprocess.run([self.pointer], env=dict(self.env, WAYLAND_DISPLAY=socket),
-                                       check=False))
+        return self.with_fake_pointer(display_file)
 
     def kwin(self):
         kwin = os.path.join(self.folder, "kwin_wayland")
@@ -163,6 +160,10 @@ class Compositors(unittest.TestCase):
             # KWin 6 finds desktop entries through the application menu, Plasma's.
             QT_QPA_PLATFORM="offscreen", XDG_MENU_PREFIX="plasma-")
         self.assertTrue(wait_until(lambda: read(display_file).strip()), "kwin did not start")
+        return self.with_fake_pointer(display_file)
+
+    def with_fake_pointer(self, display_file):
+        # The compositor's socket, its XWayland, and the pointer moved by tests/fake_pointer.
         socket = self.socket()
         return (socket, dict(DISPLAY=read(display_file).strip()),
                 lambda: subprocess.run([self.pointer], env=dict(self.env, WAYLAND_DISPLAY=socket),
