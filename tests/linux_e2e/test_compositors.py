@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """The native Linux dozerin on real headless Wayland compositors, each with XWayland: sway and
-labwc (wlroots), KWin and GNOME Shell with the program's extension. One flow per compositor: a native
-window found by its title holds logind's idle lock, pointer motion counts as activity, the lock
-goes after the margin once the window closes, and an XWayland window is found too."""
+labwc (wlroots), KWin and GNOME Shell with the program's extension. One flow per compositor: a
+native window found by its title holds logind's idle lock, pointer motion counts as activity, the
+lock goes after the margin once the window closes, and an XWayland window is found too."""
 import glob
 import os
 import pathlib
@@ -72,9 +72,10 @@ class Compositors(unittest.TestCase):
         if not INSTALLED:
             shutil.copy(DOZERIN, self.exe)
         # A copy keeps its files beside it; the installed program, in the user's folders.
-        self.ini, self.log = [os.path.join(self.folder, *(where if INSTALLED else []), name)
-                              for where, name in [(("config", "dozerin"), "dozerin.ini"),
-                                                  ((".local", "state", "dozerin"), "dozerin.log")]]
+        config, state = ((os.path.join(self.folder, "config", "dozerin"),
+                          os.path.join(self.folder, ".local", "state", "dozerin"))
+                         if INSTALLED else (self.folder, self.folder))
+        self.ini, self.log = os.path.join(config, "dozerin.ini"), os.path.join(state, "dozerin.log")
         os.makedirs(os.path.dirname(self.ini), exist_ok=True)
         self.pointer = os.path.join(self.folder, "fake_pointer")
         shutil.copy(FAKE_POINTER, self.pointer)
