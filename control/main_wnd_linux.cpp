@@ -125,7 +125,7 @@ bool CMainWnd::Create() {
   ShowXEmbedIcon(!watcher);
   UpdateTooltip();
   // With no tray host at all, one notification says how to reach the program.
-  if (!nothing_to_show && !watcher && !QSystemTrayIcon::isSystemTrayAvailable()) {
+  if (!nothing_to_show && !watcher && !XEmbedTrayIcon::TrayPresent()) {
     QDBusMessage note = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.Notifications"),
         QStringLiteral("/org/freedesktop/Notifications"),
@@ -368,7 +368,7 @@ void CMainWnd::Close() {
     on_bus_ = false;
   }
   notifier_.reset();
-  if (tray_) tray_->hide();
+  if (tray_) tray_->Dock(false);
   QCoreApplication::exit(0);
 }
 
@@ -419,16 +419,11 @@ void CMainWnd::UpdateTooltip() {
 void CMainWnd::ShowXEmbedIcon(bool show) {
   if (closed_) return;
   if (show && !tray_) {
-    tray_ = std::make_unique<QSystemTrayIcon>();
-    tray_->setContextMenu(&menu_);
-    tray_->setIcon(icons_[machine_.displayed_state()]);
+    tray_ = std::make_unique<XEmbedTrayIcon>(menu_, [this] { RunSettingsCommand(); });
+    tray_->SetIcon(icons_[machine_.displayed_state()]);
     tray_->setToolTip(tooltip_);
-    connect(tray_.get(), &QSystemTrayIcon::activated, this,
-            [this](QSystemTrayIcon::ActivationReason r) {
-              if (r == QSystemTrayIcon::DoubleClick) RunSettingsCommand();
-            });
   }
-  if (tray_) tray_->setVisible(show);
+  if (tray_) tray_->Dock(show);
 }
 
 void CMainWnd::OnActivityEvent(std::uint32_t requests, std::uint32_t kinds, const QString& why) {
@@ -504,7 +499,7 @@ void CMainWnd::WakeWorker() {
 
 void CMainWnd::ShowState(InhibitState state) {
   if (tray_) {
-    tray_->setIcon(icons_[state]);
+    tray_->SetIcon(icons_[state]);
     SettleXlibRequests();
   }
   if (notifier_) notifier_->SetIcon(icons_[state]);

@@ -7,7 +7,6 @@
 #include <QMenu>
 #include <QObject>
 #include <QSocketNotifier>
-#include <QSystemTrayIcon>
 #include <QTimer>
 #include <cstdint>
 #include <memory>
@@ -16,6 +15,7 @@
 #include "control/inhibit_state_machine.h"
 #include "control/inhibitors_linux.h"
 #include "control/status_notifier_linux.h"
+#include "control/xembed_icon_linux.h"
 #include "monitor/worker_thread_linux.h"
 
 namespace dozerin {
@@ -124,7 +124,7 @@ class CMainWnd : public QObject, private InhibitPlatform {
   // The icon: a StatusNotifierItem whenever a watcher is on the bus, else Qt's XEmbed icon, made
   // only then (Qt decides once, when its first icon is made, which kind it shows).
   std::unique_ptr<StatusNotifierItem> notifier_;
-  std::unique_ptr<QSystemTrayIcon> tray_;
+  std::unique_ptr<XEmbedTrayIcon> tray_;
   QString tooltip_;
   bool in_tick_ = false;
   std::uint32_t tick_requests_ = 0;  // what the current tick asked for
