@@ -16,6 +16,7 @@ import unittest
 
 import dbus
 import dbus.lowlevel
+import dbusmock
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 DOZERIN = os.environ["DOZERIN_EXE"]
@@ -183,6 +184,15 @@ class Compositors(unittest.TestCase):
         session.AddProperty("org.gnome.SessionManager", "InhibitedActions", dbus.UInt32(8))
         self.addCleanup(session.Set, "org.gnome.SessionManager", "InhibitedActions",
                         dbus.UInt32(0), dbus_interface=dbus.PROPERTIES_IFACE)
+        # GNOME Shell offers its lock screen where GDM runs, on a system with logind's seats.
+        self.assertTrue(os.path.isdir("/run/systemd/seats"), "no /run/systemd/seats")
+        name = "org.gnome.DisplayManager"
+        gdm = dbusmock.DBusTestCase.spawn_server(name, "/org/gnome/DisplayManager/Manager",
+                                                 name + ".Manager", system_bus=True,
+                                                 stdout=subprocess.DEVNULL)
+        self.children.append(gdm)
+        dbus.Interface(dbus.SystemBus().get_object(name, "/org/gnome/DisplayManager/Manager"),
+                       dbusmock.MOCK_IFACE).AddProperty(name + ".Manager", "Version", "48.0")
         log = os.path.join(self.folder, "compositor.log")
         self.spawn(["gnome-shell", "--headless", "--wayland", "--wayland-display", "wayland-g",
                     "--virtual-monitor", "1024x768"], log, GSETTINGS_BACKEND="keyfile")
@@ -378,6 +388,20 @@ class Compositors(unittest.TestCase):
         bus = dbus.SessionBus()
         shell = ("org.dozerin.Dozerin.Shell", "/org/dozerin/Dozerin/Shell",
                  "org.dozerin.Dozerin.Shell")
+        # The screen locks, and a watched window that opens then is seen: the list goes on.
+        socket = self.socket()
+        dozerin = self.dozerin_on(socket)
+        saver = dbus.Interface(bus.get_object("org.gnome.Shell.ScreenShield",
+                                              "/org/gnome/ScreenSaver"),
+                               "org.gnome.ScreenSaver")
+        saver.Lock()
+        self.assertTrue(wait_until(lambda: bool(saver.GetActive())), "the screen did not lock")
+        self.window("native watch me", WAYLAND_DISPLAY=socket, GDK_BACKEND="wayland")
+        self.assertTrue(wait_until(lambda: "window *native watch me*" in " ".join(self.reasons())),
+                        f"not seen while locked: {self.lines()[-5:]} {self.reasons()}")
+        self.assertTrue(saver.GetActive())
+        dozerin.terminate()
+        self.assertEqual(dozerin.wait(timeout=15), 0)
         # The extension lists the windows to the program alone.
         with self.assertRaisesRegex(dbus.DBusException, "AccessDenied"):
             bus.call_blocking(*shell, "GetWindows", "", [])
