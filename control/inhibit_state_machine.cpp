@@ -48,7 +48,7 @@ FileError InhibitStateMachine::Apply(std::uint32_t requests, std::uint32_t kinds
     stored_state_ = STATE_BUSY;
     if (const FileError e = platform_.Log("Set STATE_BUSY\n"); e != FileError::kNone) return e;
   } else if (requests & SET_IDLE) {
-    stored_state_ = hold_ ? STATE_BUSY : STATE_IDLE;
+    stored_state_ = holding() ? STATE_BUSY : STATE_IDLE;
   }
   if (requests & SET_MARGIN) {
     // A negative MaxMargin counts as the unsigned number it is: a margin that does not end.
@@ -61,7 +61,7 @@ FileError InhibitStateMachine::Apply(std::uint32_t requests, std::uint32_t kinds
 FileError InhibitStateMachine::OnTick() {
   platform_.WakeWorker();
   if (const FileError e = ExpireHold(); e != FileError::kNone) return e;
-  if (hold_) {
+  if (holding()) {
     if (const FileError e = Apply(SET_BUSY, KIND_MANUAL); e != FileError::kNone) return e;
   }
   InhibitState effective = stored_state_;
@@ -113,7 +113,7 @@ std::uint32_t InhibitStateMachine::QuerySuspendAnswer() const {
 }
 
 void InhibitStateMachine::Reset() {
-  stored_state_ = hold_ ? STATE_BUSY : STATE_IDLE;
+  stored_state_ = holding() ? STATE_BUSY : STATE_IDLE;
   margin_countdown_ = 0;
   worker_busy_ = false;
 }
@@ -143,8 +143,24 @@ FileError InhibitStateMachine::ExpireHold() {
   return now - hold_->start >= hold_->length ? EndHold() : FileError::kNone;
 }
 
+FileError InhibitStateMachine::StartCommandHold() {
+  ++commands_;
+  return Apply(SET_BUSY, KIND_MANUAL);
+}
+
+FileError InhibitStateMachine::EndCommandHold() {
+  if (commands_ == 0) return FileError::kNone;
+  --commands_;
+  return AfterHolds();
+}
+
 FileError InhibitStateMachine::EndHold() {
   hold_.reset();
+  return AfterHolds();
+}
+
+FileError InhibitStateMachine::AfterHolds() {
+  if (holding()) return FileError::kNone;
   // What the worker last said decides the state; the margin follows the hold as it follows any
   // busy spell.
   return Apply((worker_busy_ ? SET_BUSY : SET_IDLE) | SET_MARGIN, 0);

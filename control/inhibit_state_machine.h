@@ -3,6 +3,7 @@
 // state and log lines. Runs on the user-interface thread only.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <ctime>
 #include <optional>
@@ -61,10 +62,15 @@ class InhibitStateMachine {
   // one. It outlives worker restarts; when it ends or is stopped the usual margin follows.
   FileError StartHold(std::int64_t seconds);
   FileError StopHold();
-  bool holding() const { return hold_.has_value(); }
-  // The length the running hold was started with; 0 for one without an end.
+  // A hold for a command keeps the state busy the same way until it ends. Each command's hold and
+  // the hold by hand are reasons of their own: one ending leaves the others.
+  FileError StartCommandHold();
+  FileError EndCommandHold();
+  bool holding() const { return hold_.has_value() || commands_ != 0; }
+  bool hand_hold() const { return hold_.has_value(); }
+  // The length the running hold by hand was started with; 0 for one without an end, or none.
   std::int64_t hold_length() const { return hold_ ? hold_->length : 0; }
-  // Seconds until the running hold ends; 0 for none or one without an end.
+  // Seconds until the running hold by hand ends; 0 for none or one without an end.
   std::int64_t HoldSecondsLeft() const;
 
   // The answer to a suspend query: refused while busy.
@@ -80,7 +86,7 @@ class InhibitStateMachine {
   // Idle, with no hold, no margin left and nothing still shown or held from a busy spell: a tick
   // would only wake the worker, and a report of idle would change nothing.
   bool Quiet() const {
-    return !hold_ && stored_state_ == STATE_IDLE && margin_countdown_ == 0 &&
+    return !holding() && stored_state_ == STATE_IDLE && margin_countdown_ == 0 &&
            displayed_state_ == STATE_IDLE && !away_mode_held_;
   }
 
@@ -94,10 +100,13 @@ class InhibitStateMachine {
   // Ends a hold whose time is up; the margin follows.
   FileError ExpireHold();
   FileError EndHold();
+  // The state once the last hold has gone: what the worker last said, and the margin.
+  FileError AfterHolds();
 
   InhibitPlatform& platform_;
   InhibitSettings settings_;
   std::optional<Hold> hold_;
+  std::size_t commands_ = 0;  // holds for commands running now
   bool worker_busy_ = false;  // the worker's last report was busy
   bool away_mode_capable_ = false;
   bool away_mode_held_ = false;

@@ -252,7 +252,7 @@ void CMainWnd::StartWhile(int pidfd, std::uint32_t pid, const QString& holder) {
   hold->ended = std::make_unique<QSocketNotifier>(pidfd, QSocketNotifier::Read);
   connect(hold->ended.get(), &QSocketNotifier::activated, this, [this, pidfd] { EndWhile(pidfd); });
   while_holds_.push_back(std::move(hold));
-  const FileError e = machine_.StartHold(0);
+  const FileError e = machine_.StartCommandHold();
   why_ = QString::fromLatin1(kHoldReason);
   UpdateTooltip();
   Pace();
@@ -272,11 +272,9 @@ void CMainWnd::EndWhile(int pidfd) {
         while_holds_.erase(std::remove_if(while_holds_.begin(), while_holds_.end(),
                                           [pidfd](const auto& h) { return h->pidfd == pidfd; }),
                            while_holds_.end());
-        if (before == 0 || !while_holds_.empty() || closed_) {
-          UpdateTooltip();
-          return;
-        }
-        const FileError e = machine_.StopHold();
+        if (while_holds_.size() == before || closed_) return;
+        // Only this command's hold ends: a hold by hand and the other commands' go on.
+        const FileError e = machine_.EndCommandHold();
         UpdateTooltip();
         Pace();
         Report(e);
@@ -286,7 +284,6 @@ void CMainWnd::EndWhile(int pidfd) {
 
 void CMainWnd::StartHold(std::int64_t seconds) {
   if (closed_) return;
-  while_holds_.clear();
   const FileError e = machine_.StartHold(seconds);
   why_ = QString::fromLatin1(kHoldReason);  // also for the margin that follows it
   UpdateTooltip();
@@ -296,7 +293,6 @@ void CMainWnd::StartHold(std::int64_t seconds) {
 
 void CMainWnd::StopHold() {
   if (closed_) return;
-  while_holds_.clear();
   const FileError e = machine_.StopHold();
   UpdateTooltip();
   Pace();
@@ -305,10 +301,9 @@ void CMainWnd::StopHold() {
 
 void CMainWnd::ShowHoldInMenu() {
   for (QAction* item : hold_items_) {
-    item->setChecked(machine_.holding() && while_holds_.empty() &&
-                     machine_.hold_length() == item->data().toLongLong());
+    item->setChecked(machine_.hand_hold() && machine_.hold_length() == item->data().toLongLong());
   }
-  hold_stop_->setEnabled(machine_.holding());
+  hold_stop_->setEnabled(machine_.hand_hold());
 }
 
 int CMainWnd::StartWorkThread(FileError* log_error) {
@@ -378,11 +373,12 @@ void CMainWnd::OnTick() {
   const FileError e = machine_.OnTick();
   in_tick_ = false;
   // What this tick asked for is held until a tick asks for less.
-  inhibitors_.Want(
-      (tick_requests_ & kEsSystemRequired) != 0, (tick_requests_ & kEsDisplayRequired) != 0,
-      !machine_.holding()    ? why_
-      : while_holds_.empty() ? QString::fromLatin1(kHoldReason)
-                             : QStringLiteral("kept awake for ") + while_holds_.back()->holder);
+  inhibitors_.Want((tick_requests_ & kEsSystemRequired) != 0,
+                   (tick_requests_ & kEsDisplayRequired) != 0,
+                   !machine_.holding() ? why_
+                   : machine_.hand_hold() || while_holds_.empty()
+                       ? QString::fromLatin1(kHoldReason)
+                       : QStringLiteral("kept awake for ") + while_holds_.back()->holder);
   UpdateTooltip();
   Pace();
   Report(e);
@@ -401,7 +397,7 @@ void CMainWnd::Pace() {
 
 void CMainWnd::UpdateTooltip() {
   const bool japanese = JapaneseLocale();
-  const std::string no_end = while_holds_.empty()
+  const std::string no_end = machine_.hand_hold() || while_holds_.empty()
                                  ? std::string(UiText(IDS_HOLD_NO_END, japanese))
                                  : text::FillIn(UiText(IDS_HOLD_WHILE, japanese),
                                                 while_holds_.back()->holder.toStdString());

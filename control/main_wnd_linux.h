@@ -70,7 +70,7 @@ class CMainWnd : public QObject, private InhibitPlatform {
   // the event loop told to end.
   void Close();
   // A hold by hand of `seconds` (0: until stopped), and its stop; a failed log entry is shown.
-  // Either ends the holds for commands.
+  // Neither touches the holds for commands.
   void StartHold(std::int64_t seconds);
   void StopHold();
   // A hold for a command, named by `holder` ("make (pid 4242)"), that lasts while the process of

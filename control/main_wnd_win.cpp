@@ -241,7 +241,7 @@ LRESULT CMainWnd::OnCopyData(const COPYDATASTRUCT* data) {
 
 void CMainWnd::StartWhile(win::UniqueHandle process, const std::string& holder) {
   while_holds_.emplace_back(std::move(process), holder);
-  const FileError e = machine_.StartHold(0);
+  const FileError e = machine_.StartCommandHold();
   reason_ = kHoldReason;
   UpdateTooltip();
   Report(e);
@@ -249,15 +249,21 @@ void CMainWnd::StartWhile(win::UniqueHandle process, const std::string& holder) 
 
 void CMainWnd::EndFinishedWhiles() {
   if (while_holds_.empty()) return;
+  FileError e = FileError::kNone;
   for (auto it = while_holds_.begin(); it != while_holds_.end();) {
-    it = WaitForSingleObject(it->first.get(), 0) == WAIT_OBJECT_0 ? while_holds_.erase(it) : it + 1;
+    if (WaitForSingleObject(it->first.get(), 0) != WAIT_OBJECT_0) {
+      ++it;
+      continue;
+    }
+    it = while_holds_.erase(it);
+    // Only this command's hold ends: a hold by hand and the other commands' go on.
+    if (const FileError ended = machine_.EndCommandHold(); e == FileError::kNone) e = ended;
   }
-  if (while_holds_.empty()) StopHold();
   UpdateTooltip();
+  Report(e);
 }
 
 void CMainWnd::StartHold(std::int64_t seconds) {
-  while_holds_.clear();
   const FileError e = machine_.StartHold(seconds);
   reason_ = kHoldReason;  // also for the margin that follows it
   UpdateTooltip();
@@ -265,7 +271,6 @@ void CMainWnd::StartHold(std::int64_t seconds) {
 }
 
 void CMainWnd::StopHold() {
-  while_holds_.clear();
   const FileError e = machine_.StopHold();
   UpdateTooltip();
   Report(e);
@@ -334,11 +339,11 @@ void CMainWnd::OnTrayRightClick() {
   if (popup == nullptr) return;
   SetMenuDefaultItem(popup, ID_SETTINGS, FALSE);
   for (const HoldChoice& choice : HoldChoices()) {
-    const bool running =
-        machine_.holding() && while_holds_.empty() && machine_.hold_length() == choice.seconds;
+    const bool running = machine_.hand_hold() && machine_.hold_length() == choice.seconds;
     CheckMenuItem(popup, choice.command, MF_BYCOMMAND | (running ? MF_CHECKED : MF_UNCHECKED));
   }
-  EnableMenuItem(popup, ID_HOLD_STOP, MF_BYCOMMAND | (machine_.holding() ? MF_ENABLED : MF_GRAYED));
+  EnableMenuItem(popup, ID_HOLD_STOP,
+                 MF_BYCOMMAND | (machine_.hand_hold() ? MF_ENABLED : MF_GRAYED));
   POINT at = {};
   GetCursorPos(&at);
   SetForegroundWindow(hwnd());
@@ -369,11 +374,12 @@ void CMainWnd::ShowState(InhibitState state) {
 }
 
 std::string CMainWnd::TooltipText() const {
-  return ProgramTooltip(machine_, win::LoadResString(IDS_APP_TITLE), reason_,
-                        win::LoadResString(IDS_HOLD_MINUTES_LEFT),
-                        while_holds_.empty() ? win::LoadResString(IDS_HOLD_NO_END)
-                                             : text::FillIn(win::LoadResString(IDS_HOLD_WHILE),
-                                                            while_holds_.back().second));
+  return ProgramTooltip(
+      machine_, win::LoadResString(IDS_APP_TITLE), reason_,
+      win::LoadResString(IDS_HOLD_MINUTES_LEFT),
+      machine_.hand_hold() || while_holds_.empty()
+          ? win::LoadResString(IDS_HOLD_NO_END)
+          : text::FillIn(win::LoadResString(IDS_HOLD_WHILE), while_holds_.back().second));
 }
 
 void CMainWnd::UpdateTooltip() {

@@ -30,7 +30,7 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   // Always 1. *log_error receives a failed "Finish WorkThread!!" entry.
   int StopWorkThread(FileError* log_error);
   // A hold by hand of `seconds` (0: until stopped), and its stop; a failed log entry is shown.
-  // Either ends the holds for commands.
+  // Neither touches the holds for commands.
   void StartHold(std::int64_t seconds);
   void StopHold();
 

@@ -292,6 +292,27 @@ TEST_F(InhibitTest, HoldsByHand) {
        true},
       {"a stop without a hold", 5, {{'S', 0}, {'T', 1}}, "I", false},
       {"the clock set back", 0, {{'H', 5}, {'T', 1}, {'C', -1000}, {'T', 6}}, "BBBBBBI", false},
+      // A command's hold and the hold by hand: each ending leaves the other; the margin follows
+      // the last.
+      {"holds for commands beside one by hand",
+       2,
+       {{'H', 0},
+        {'W', 0},
+        {'T', 1},
+        {'E', 0},
+        {'T', 1},
+        {'W', 0},
+        {'S', 0},
+        {'T', 1},
+        {'E', 0},
+        {'T', 3}},
+       "BBBMMI",
+       false},
+      {"an end with no command running counts nothing",
+       0,
+       {{'E', 0}, {'W', 0}, {'T', 1}, {'E', 0}, {'T', 1}},
+       "BI",
+       false},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
@@ -309,6 +330,12 @@ TEST_F(InhibitTest, HoldsByHand) {
           break;
         case 'S':
           machine.StopHold();
+          break;
+        case 'W':
+          machine.StartCommandHold();
+          break;
+        case 'E':
+          machine.EndCommandHold();
           break;
         case 'T':
           for (int i = 0; i < step.arg; ++i) {

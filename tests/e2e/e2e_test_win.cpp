@@ -544,6 +544,15 @@ TEST(Hold, WhileACommandRuns) {
       PostMessageA(window, WM_CLOSE, 0, 0);
       EXPECT_TRUE(WaitUntil([&] { return !IsWindow(window); }));  // no helper left for later tests
     } else {
+      // A hold by hand beside it is a reason of its own: its stop leaves the command's.
+      EXPECT_EQ(Program(s.inst.exe(), "--keep-awake=1h").WaitForExit(), 0u);
+      EXPECT_TRUE(
+          WaitUntil([&] { return StatusOf(s.inst.exe()).find("watchme") == std::string::npos; }));
+      EXPECT_EQ(Program(s.inst.exe(), "--keep-awake=off").WaitForExit(), 0u);
+      EXPECT_TRUE(WaitUntil([&] {
+        status = StatusOf(s.inst.exe());
+        return status.rfind("watchme.exe (pid ", 0) == 0;
+      })) << status;
       PostMessageA(window, WM_CLOSE, 0, 0);
       EXPECT_EQ(asker.WaitForExit(), 0u);
       EXPECT_TRUE(WaitUntil([&] { return !Refused(s.w); }, 20s)) << "hold kept after the end";

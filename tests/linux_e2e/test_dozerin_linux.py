@@ -343,6 +343,15 @@ class DozerinLinux(unittest.TestCase):
             r = run_while("sleep", "30")
             self.children.append(r)
             self.assertTrue(wait_until(lock_for_sleep))
+            if instance:
+                # A hold by hand beside it is a reason of its own: its stop leaves the command's.
+                service = dbus.Interface(dbus.SessionBus().get_object(
+                    "org.dozerin.Dozerin", "/org/dozerin/Dozerin"), "org.dozerin.Dozerin")
+                service.KeepAwake(dbus.Int64(0))
+                self.assertTrue(wait_until(lambda: self.locks(why=True) == [
+                    ("idle", "block", "kept awake by hand")]), self.locks(why=True))
+                service.Stop()
+                self.assertTrue(wait_until(lock_for_sleep), self.locks(why=True))
             os.killpg(r.pid, signal.SIGINT)
             self.assertEqual(r.wait(timeout=15), 130)
             self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8), "lock kept")
