@@ -122,6 +122,23 @@ int RunWhile(const std::vector<std::string>& command, bool instance_running,
   return WaitForCommand(pid);
 }
 
+// A start that only asks the running instance something, or runs a command under a hold: it
+// shows nothing, so it needs no display, no restart and none of Qt's options (a command's own
+// "-platform" is the command's), and the command gets the environment as it came.
+bool RequestStart(const KeepAwakeRequest& request) {
+  if (request.kind == KeepAwakeRequest::Kind::kWhile ||
+      request.kind == KeepAwakeRequest::Kind::kStop || request.ask_status) {
+    return true;
+  }
+  if (request.kind != KeepAwakeRequest::Kind::kStart && !request.open_settings) return false;
+  // A hold or the settings go to the running instance when there is one; else this start is it.
+  const std::string exe = ExecutablePath();
+  InstanceLock probe;
+  return !exe.empty() &&
+         probe.Take(InstanceLockPaths(Env("XDG_RUNTIME_DIR"), DeriveSidePaths(exe).base_name,
+                                      getuid())) == InstanceLock::Outcome::kRunning;
+}
+
 }  // namespace
 
 struct CMainApp::Platform {
@@ -204,6 +221,12 @@ bool CMainApp::InitInstance() {
   // A stop with no instance running: there is no hold to stop.
   if (keep_awake_.kind == KeepAwakeRequest::Kind::kStop) return false;
 
+  // A start that came to ask an instance which has ended since: it has no interface to run one.
+  if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) {
+    std::fprintf(stderr, "%s\n", Said(IDS_KEEP_AWAKE_NOT_TAKEN).c_str());
+    start_exit_code_ = 1;
+    return false;
+  }
   auto wnd = std::make_unique<CMainWnd>(*this);
   if (!wnd->Create()) return false;
   platform_->wnd = std::move(wnd);
@@ -233,7 +256,7 @@ bool CMainApp::InitInstance() {
 }
 
 int CMainApp::Run() {
-  return QApplication::exec();
+  return QCoreApplication::exec();
 }
 
 int CMainApp::ExitInstance(int exit_code) {
@@ -275,7 +298,6 @@ CMainApp& App() {
 }  // namespace dozerin
 
 int main(int argc, char** argv) {
-  dozerin::StartWithoutThreadCache(argv);
   using dozerin::KeepAwakeRequest;
   const KeepAwakeRequest request =
       dozerin::ParseKeepAwake(std::vector<std::string>(argv + (argc > 0 ? 1 : 0), argv + argc));
@@ -287,17 +309,24 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "%s\n", dozerin::Said(IDS_WHILE_NO_COMMAND).c_str());
     return 2;
   }
-  // Wayland first, then an X server that answers, and with neither (a server, a session without
-  // a display, a Wayland session without Qt's Wayland plugin) the program still runs, log only,
-  // on Qt's display-less platform: Qt takes the first of the list that it can start.
-  if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
-    std::string platforms;
-    if (std::getenv("WAYLAND_DISPLAY") != nullptr) platforms += "wayland;";
-    if (std::getenv("DISPLAY") != nullptr && dozerin::X11Available()) platforms += "xcb;";
-    setenv("QT_QPA_PLATFORM", (platforms + "offscreen").c_str(), 1);
+  std::unique_ptr<QCoreApplication> qt;
+  int qt_argc = argc > 0 ? 1 : 0;  // a request start gives Qt its name alone
+  if (dozerin::RequestStart(request)) {
+    qt = std::make_unique<QCoreApplication>(qt_argc, argv);
+  } else {
+    dozerin::StartWithoutThreadCache(argv);
+    // Wayland first, then an X server that answers, and with neither (a server, a session
+    // without a display, a Wayland session without Qt's Wayland plugin) the program still runs,
+    // log only, on Qt's display-less platform: Qt takes the first of the list that it can start.
+    if (std::getenv("QT_QPA_PLATFORM") == nullptr) {
+      std::string platforms;
+      if (std::getenv("WAYLAND_DISPLAY") != nullptr) platforms += "wayland;";
+      if (std::getenv("DISPLAY") != nullptr && dozerin::X11Available()) platforms += "xcb;";
+      setenv("QT_QPA_PLATFORM", (platforms + "offscreen").c_str(), 1);
+    }
+    qt = std::make_unique<QApplication>(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);  // message boxes come and go; the icon stays
   }
-  QApplication qt(argc, argv);
-  QApplication::setQuitOnLastWindowClosed(false);  // message boxes come and go; the icon stays
   dozerin::CMainApp& app = dozerin::App();
   app.SetKeepAwake(request);
   try {

@@ -329,10 +329,10 @@ class DozerinLinux(unittest.TestCase):
             self.assertTrue(wait_until(lock_for_sleep), self.locks(why=True))
             pid = int(re.search(r"pid (\d+)", lock_for_sleep()[2]).group(1))
             self.assertEqual(os.readlink(f"/proc/{pid}/exe"), os.path.realpath("/bin/sleep"))
-            # The requester runs without glibc's thread cache, its command in the environment given.
-            for who, want in ((r.pid, [b"GLIBC_TUNABLES=glibc.malloc.tcache_count=0"]), (pid, [])):
+            # A request start is not started again, and its command gets the environment given.
+            for who in (r.pid, pid):
                 environ = pathlib.Path(f"/proc/{who}/environ").read_bytes().split(b"\0")
-                self.assertEqual([v for v in environ if v.startswith(b"GLIBC_TUN")], want)
+                self.assertEqual([v for v in environ if v.startswith(b"GLIBC_TUN")], [])
             if instance:
                 status = subprocess.run([self.exe, "--status"], env=self.env, timeout=10,
                                         capture_output=True, text=True, check=False)
@@ -365,6 +365,13 @@ class DozerinLinux(unittest.TestCase):
             os.kill(pid, signal.SIGKILL)
             if instance:
                 self.stop(p)
+        # Qt's options are the command's, and Qt's platform is not set for it.
+        said = subprocess.run([self.exe, "--while", "sh", "-c", 'echo "${QT_QPA_PLATFORM-unset}" $*',
+                               "sh", "-platform", "x", "-display", "y"],
+                              env={k: v for k, v in self.env.items() if k != "QT_QPA_PLATFORM"},
+                              capture_output=True, text=True, timeout=30, check=False)
+        self.assertEqual((said.returncode, said.stdout), (0, "unset -platform x -display y\n"),
+                         said.stderr)
         missing = run_while("/nonexistent/make")
         self.assertEqual(missing.wait(timeout=15), 127)
         self.assertIn("/nonexistent/make could not be started", missing.stderr.read())
