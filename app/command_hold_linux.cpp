@@ -48,7 +48,7 @@ pid_t StartCommand(const std::vector<std::string>& command) {
   return pid;
 }
 
-int WaitForCommand(pid_t pid) {
+void PassSignalsTo(pid_t pid) {
   g_command = pid;
   struct sigaction ignore = {};
   ignore.sa_handler = SIG_IGN;
@@ -60,16 +60,23 @@ int WaitForCommand(pid_t pid) {
   pass_on.sa_flags = SA_RESTART;
   sigaction(SIGTERM, &pass_on, nullptr);
   sigaction(SIGHUP, &pass_on, nullptr);
+}
+
+int ExitCodeOf(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return 1;
+}
+
+int WaitForCommand(pid_t pid) {
+  PassSignalsTo(pid);
   int status = 0;
   pid_t ended = -1;
   do {
     ended = waitpid(pid, &status, 0);
   } while (ended < 0 && errno == EINTR);
   g_command = 0;
-  if (ended != pid) return 127;
-  if (WIFEXITED(status)) return WEXITSTATUS(status);
-  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
-  return 1;
+  return ended == pid ? ExitCodeOf(status) : 127;
 }
 
 }  // namespace dozerin

@@ -18,4 +18,9 @@ pid_t StartCommand(const std::vector<std::string>& command);
 // 128 plus the signal that ended it, as a shell gives them.
 int WaitForCommand(pid_t pid);
 
+// The signal handling of WaitForCommand, for a caller that waits for the command in its own way.
+void PassSignalsTo(pid_t pid);
+// The exit code of a command that waitpid says has ended, as WaitForCommand gives it.
+int ExitCodeOf(int status);
+
 }  // namespace dozerin

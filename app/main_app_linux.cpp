@@ -4,12 +4,15 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QApplication>
 #include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QDBusMessage>
-#include <QDBusUnixFileDescriptor>
+#include <QDBusServiceWatcher>
 #include <QMessageBox>
 #include <QSocketNotifier>
 #include <cerrno>
@@ -19,6 +22,7 @@
 #include <cstring>
 #include <memory>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/allocator_linux.h"
@@ -26,6 +30,7 @@
 #include "app/instance_lock_linux.h"
 #include "app/main_app.h"
 #include "app/text.h"
+#include "control/inhibitors_linux.h"
 #include "control/main_wnd_linux.h"
 #include "monitor/watch_sources_linux.h"
 #include "res/resource.h"
@@ -87,8 +92,9 @@ bool HandOver(const KeepAwakeRequest& request, const std::string& base_name) {
 }
 
 // Runs the command of --while under a hold: the running instance's when it takes it (the bus tells
-// it who asks, and it keeps the hold until that process ends), else logind's idle lock taken here
-// for the command's life. The command's exit code; 127 when it could not be started.
+// it who asks, and it keeps the hold until that process ends), else the locks an instance takes,
+// taken here for the command's life; also when an instance that took the hold ends before the
+// command. The command's exit code; 127 when it could not be started.
 int RunWhile(const std::vector<std::string>& command, bool instance_running,
              const std::string& base_name) {
   const pid_t pid = StartCommand(command);
@@ -99,27 +105,49 @@ int RunWhile(const std::vector<std::string>& command, bool instance_running,
     return 127;
   }
   const QString holder = QString::fromStdString(WhileHolder(command[0], pid));
+  const QString instance = QString::fromStdString(BusName(base_name));
+  QDBusConnection bus = QDBusConnection::sessionBus();
+  // Watched before it is asked, so that its end after the answer is not missed.
+  QDBusServiceWatcher watcher(instance, bus, QDBusServiceWatcher::WatchForUnregistration);
   const bool handed_over =
       instance_running &&
       CallRunning(base_name, QStringLiteral("KeepAwakeWhile"), {holder}).type() ==
           QDBusMessage::ReplyMessage;
-  QDBusUnixFileDescriptor lock;  // held until the end of this process
-  if (!handed_over) {
-    QDBusMessage call = QDBusMessage::createMethodCall(
-        QStringLiteral("org.freedesktop.login1"), QStringLiteral("/org/freedesktop/login1"),
-        QStringLiteral("org.freedesktop.login1.Manager"), QStringLiteral("Inhibit"));
-    call.setArguments({QStringLiteral("idle"), QStringLiteral("Dozerin"),
-                       QStringLiteral("kept awake for ") + holder, QStringLiteral("block")});
-    const QDBusMessage reply = QDBusConnection::systemBus().call(call, QDBus::Block, 10000);
-    if (reply.type() == QDBusMessage::ReplyMessage && !reply.arguments().isEmpty()) {
-      lock = qvariant_cast<QDBusUnixFileDescriptor>(reply.arguments().first());
-    }
-    if (!lock.isValid()) {
+  Inhibitors locks([](const QString&) {});
+  bool held_here = false;
+  const auto hold_here = [&] {
+    if (std::exchange(held_here, true)) return;
+    locks.Want(true, false, QStringLiteral("kept awake for ") + holder);
+    const QString trouble = locks.Trouble();
+    if (!trouble.isEmpty()) {
       std::fprintf(stderr, "%s: could not keep awake: %s\n", base_name.c_str(),
-                   reply.errorMessage().toUtf8().constData());
+                   trouble.toUtf8().constData());
     }
+  };
+  QObject::connect(&watcher, &QDBusServiceWatcher::serviceUnregistered, hold_here);
+  if (!handed_over || bus.interface() == nullptr ||
+      !bus.interface()->isServiceRegistered(instance)) {
+    hold_here();
   }
-  return WaitForCommand(pid);
+  // The command's end, and the instance's, come through the event loop.
+  const int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (pidfd < 0) return WaitForCommand(pid);
+  PassSignalsTo(pid);
+  QSocketNotifier ended(pidfd, QSocketNotifier::Read);
+  int code = 127;
+  QObject::connect(&ended, &QSocketNotifier::activated, [&] {
+    int status = 0;
+    pid_t reaped = -1;
+    do {
+      reaped = waitpid(pid, &status, WNOHANG);
+    } while (reaped < 0 && errno == EINTR);
+    if (reaped == 0) return;
+    code = reaped == pid ? ExitCodeOf(status) : 127;
+    QCoreApplication::quit();
+  });
+  QCoreApplication::exec();
+  close(pidfd);
+  return code;
 }
 
 // A start that only asks the running instance something, or runs a command under a hold: it

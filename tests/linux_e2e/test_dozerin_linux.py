@@ -337,6 +337,8 @@ class DozerinLinux(unittest.TestCase):
                 status = subprocess.run([self.exe, "--status"], env=self.env, timeout=10,
                                         capture_output=True, text=True, check=False)
                 self.assertEqual(status.stdout.strip(), f"busy: kept awake for sleep (pid {pid})")
+            else:  # the desktop's inhibitors too, as the instance takes them
+                self.assertTrue(self.calls("org.gnome.SessionManager", "Inhibit"))
             self.assertEqual(r.wait(timeout=15), 0)
             self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8), "lock kept")
             # Ctrl-C reaches the command, and its end is the requester's: 128 + SIGINT.
@@ -364,7 +366,22 @@ class DozerinLinux(unittest.TestCase):
             self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8), "lock kept")
             os.kill(pid, signal.SIGKILL)
             if instance:
-                self.stop(p)
+                # The instance ends while it holds for a command: the asker takes the locks itself.
+                r = run_while("sleep", "30")
+                self.children.append(r)
+                self.assertTrue(wait_until(lock_for_sleep))
+                for mock in self.stand_in.mocks.values():
+                    mock.ClearCalls()
+                p.send_signal(signal.SIGTERM)
+                self.assertEqual(p.wait(timeout=15), 0)
+                self.assertTrue(wait_until(lambda: self.calls("org.gnome.SessionManager",
+                                                              "Inhibit")), "no locks taken")
+                self.assertTrue(wait_until(lock_for_sleep), self.locks(why=True))
+                os.killpg(r.pid, signal.SIGINT)
+                self.assertEqual(r.wait(timeout=15), 130)
+                self.assertTrue(wait_until(lambda: self.locks() == [], timeout=8), "lock kept")
+                for mock in self.stand_in.mocks.values():
+                    mock.ClearCalls()
         # Qt's options are the command's, and Qt's platform is not set for it.
         said = subprocess.run([self.exe, "--while", "sh", "-c", 'echo "${QT_QPA_PLATFORM-unset}" $*',
                                "sh", "-platform", "x", "-display", "y"],
