@@ -25,6 +25,9 @@ InhibitSettings LoadInhibitSettings(const SettingsStore& store) {
   s.busy_display = store.ReadInt(settings::kBusyDisplay);
   s.reset_display_on_wakeup = store.ReadInt(settings::kResetDisplayOnWakeup);
   s.set_margin_on_wakeup = store.ReadInt(settings::kSetMarginOnWakeup);
+  s.battery_hold = store.ReadInt(settings::kBatteryHold);
+  s.battery_floor = store.ReadInt(settings::kBatteryFloor);
+  if (s.battery_floor > 100) s.battery_floor = 0;
   return s;
 }
 
@@ -58,9 +61,33 @@ FileError InhibitStateMachine::Apply(std::uint32_t requests, std::uint32_t kinds
   return FileError::kNone;
 }
 
+bool InhibitStateMachine::stopped_by_floor() const {
+  return power_.on_battery && settings_.battery_floor != 0 && power_.percent >= 0 &&
+         static_cast<std::uint32_t>(power_.percent) <= settings_.battery_floor;
+}
+
+bool InhibitStateMachine::power_stopped() const {
+  return stopped_by_floor() || (power_.on_battery && settings_.battery_hold == 0 && !holding());
+}
+
+FileError InhibitStateMachine::SetPower(const PowerSource& power) {
+  power_ = power;
+  return NotePowerStop();
+}
+
+FileError InhibitStateMachine::NotePowerStop() {
+  // A rule in force, whether or not something would hold now.
+  const bool stopped = stopped_by_floor() || (power_.on_battery && settings_.battery_hold == 0);
+  if (stopped == power_stop_logged_) return FileError::kNone;
+  power_stop_logged_ = stopped;
+  return platform_.Log(stopped ? "Battery hold off\n" : "Battery hold on\n");
+}
+
 FileError InhibitStateMachine::OnTick() {
   platform_.WakeWorker();
   if (const FileError e = ExpireHold(); e != FileError::kNone) return e;
+  // New settings may put a rule in force or lift it.
+  if (const FileError e = NotePowerStop(); e != FileError::kNone) return e;
   if (holding()) {
     if (const FileError e = Apply(SET_BUSY, KIND_MANUAL); e != FileError::kNone) return e;
   }
@@ -68,6 +95,11 @@ FileError InhibitStateMachine::OnTick() {
   if (margin_countdown_ != 0) {
     --margin_countdown_;
     if (effective == STATE_IDLE) effective = STATE_MARGIN;
+  }
+  if (power_stopped()) {
+    effective = STATE_IDLE;
+  } else if (power_.on_battery && settings_.battery_hold == 0) {
+    effective = STATE_BUSY;  // a hold, alone of all reasons, keeps the machine awake on battery
   }
   if (away_mode_capable_ && effective == STATE_BUSY) {
     if (!away_mode_held_) {
@@ -109,7 +141,7 @@ FileError InhibitStateMachine::OnResume() {
 }
 
 std::uint32_t InhibitStateMachine::QuerySuspendAnswer() const {
-  return stored_state_ == STATE_BUSY ? kBroadcastQueryDeny : 0;
+  return stored_state_ == STATE_BUSY && !power_stopped() ? kBroadcastQueryDeny : 0;
 }
 
 void InhibitStateMachine::Reset() {

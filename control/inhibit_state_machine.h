@@ -34,14 +34,24 @@ class InhibitPlatform {
 // The longest hold by hand: a year and a day.
 inline constexpr std::int64_t kMaxHoldSeconds = 366LL * 24 * 3600;
 
+// The power source as the system tells it. Not known (a desktop machine, no battery service, a
+// failed read) counts as mains.
+struct PowerSource {
+  bool on_battery = false;
+  int percent = -1;  // 0 to 100; -1 when not known
+};
+
 struct InhibitSettings {
+  std::uint32_t battery_hold = 1;   // 0: no automatic trigger holds on battery
+  std::uint32_t battery_floor = 0;  // 1 to 100: nothing holds on battery at or below it
   std::int32_t max_margin = 0;
   std::uint32_t busy_display = 0;
   std::uint32_t reset_display_on_wakeup = 0;
   std::uint32_t set_margin_on_wakeup = 0;
 };
 
-// Reads MaxMargin, BusyDisplay, ResetDisplayOnWakeup and SetMarginOnWakeup, in that order.
+// Reads MaxMargin, BusyDisplay, ResetDisplayOnWakeup, SetMarginOnWakeup, BatteryHold and
+// BatteryFloor, in that order; a floor outside 0 to 100 is off.
 InhibitSettings LoadInhibitSettings(const SettingsStore& store);
 
 class InhibitStateMachine {
@@ -49,6 +59,7 @@ class InhibitStateMachine {
   explicit InhibitStateMachine(InhibitPlatform& platform) : platform_(platform) {}
 
   void SetSettings(const InhibitSettings& settings) { settings_ = settings; }
+  const InhibitSettings& settings() const { return settings_; }
   void SetAwayModeCapable(bool capable) { away_mode_capable_ = capable; }
 
   // Each handler returns kNone, or the error of a log write that failed; the handler has then
@@ -72,6 +83,16 @@ class InhibitStateMachine {
   std::int64_t hold_length() const { return hold_ ? hold_->length : 0; }
   // Seconds until the running hold by hand ends; 0 for none or one without an end.
   std::int64_t HoldSecondsLeft() const;
+
+  // The power source from now on. On battery, with BatteryHold=0 only a hold keeps the machine
+  // awake, and at or below BatteryFloor nothing does: then the state shows idle and nothing is
+  // asked of the system. "Battery hold off" and "Battery hold on" are logged as such a rule comes
+  // into force and ends. A hold by hand stopped so comes back with mains power if time is left.
+  FileError SetPower(const PowerSource& power);
+  const PowerSource& power() const { return power_; }
+  // Whether power rules stop the holds now, and whether the floor (rather than BatteryHold=0) does.
+  bool power_stopped() const;
+  bool stopped_by_floor() const;
 
   // The answer to a suspend query: refused while busy.
   std::uint32_t QuerySuspendAnswer() const;
@@ -102,12 +123,16 @@ class InhibitStateMachine {
   FileError EndHold();
   // The state once the last hold has gone: what the worker last said, and the margin.
   FileError AfterHolds();
+  // Logs the start or end of a stop by power rules.
+  FileError NotePowerStop();
 
   InhibitPlatform& platform_;
   InhibitSettings settings_;
   std::optional<Hold> hold_;
   std::size_t commands_ = 0;  // holds for commands running now
-  bool worker_busy_ = false;  // the worker's last report was busy
+  PowerSource power_;
+  bool power_stop_logged_ = false;  // "Battery hold off" is the last such line logged
+  bool worker_busy_ = false;        // the worker's last report was busy
   bool away_mode_capable_ = false;
   bool away_mode_held_ = false;
   InhibitState stored_state_ = STATE_IDLE;

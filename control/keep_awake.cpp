@@ -132,7 +132,17 @@ std::string HoldLine(std::string_view minutes_left, std::string_view no_end, std
 
 std::string ProgramTooltip(const InhibitStateMachine& machine, std::string_view title,
                            std::string_view reason, std::string_view minutes_left,
-                           std::string_view no_end) {
+                           std::string_view no_end, std::string_view battery_floor,
+                           std::string_view by_hand_only) {
+  if (machine.power_stopped() && machine.displayed_state() == STATE_IDLE) {
+    if (!machine.stopped_by_floor()) return std::string(title) + "\n" + std::string(by_hand_only);
+    std::string line = text::FillIn(battery_floor, std::to_string(machine.power().percent));
+    const std::size_t floor = line.find("%2");
+    if (floor != std::string::npos) {
+      line.replace(floor, 2, std::to_string(machine.settings().battery_floor));
+    }
+    return std::string(title) + "\n" + line;
+  }
   if (machine.holding() && machine.displayed_state() == STATE_BUSY) {
     return std::string(title) + "\n" +
            HoldLine(minutes_left, no_end, machine.hold_length(), machine.HoldSecondsLeft());

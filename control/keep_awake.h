@@ -51,11 +51,13 @@ const std::vector<HoldChoice>& HoldChoices();
 std::string HoldLine(std::string_view minutes_left, std::string_view no_end, std::int64_t length,
                      std::int64_t seconds_left);
 
-// The icon's tooltip: the title, then the hold's line while a hold shows as busy, else the line of
-// the state shown and the reason of the last report that kept the machine awake.
+// The icon's tooltip: the title, then the hold's line while a hold shows as busy, the battery's
+// line while power rules stop the holds (battery_floor with %1 the charge and %2 the floor), else
+// the line of the state shown and the reason of the last report that kept the machine awake.
 std::string ProgramTooltip(const InhibitStateMachine& machine, std::string_view title,
                            std::string_view reason, std::string_view minutes_left,
-                           std::string_view no_end);
+                           std::string_view no_end, std::string_view battery_floor = {},
+                           std::string_view by_hand_only = {});
 
 // What --status prints: the tooltip without its title, its lines joined by "; ".
 std::string StatusLine(std::string_view tooltip);

@@ -20,6 +20,7 @@
 #include "app/paths.h"
 #include "app/text.h"
 #include "control/keep_awake.h"
+#include "control/power_source_linux.h"
 #include "control/why_awake.h"
 #include "control/xlib_requests_linux.h"
 #include "monitor/activity_worker_linux.h"
@@ -92,6 +93,14 @@ bool CMainWnd::Create() {
   notice_ = WindowNotice();
   if (StartWorkThread(&log_error) < 0 || log_error != FileError::kNone) return false;
   if (notice_ != 0) Report(Log(std::string(UiText(notice_, false)) + "\n"));
+  // The power source as UPower tells it, now and at each change.
+  power_ = std::make_unique<UPowerSource>([this](const PowerSource& power) {
+    if (closed_) return;
+    const FileError e = machine_.SetPower(power);
+    UpdateTooltip();
+    Pace();
+    Report(e);
+  });
   const bool nothing_to_show = QGuiApplication::platformName() == QStringLiteral("offscreen");
   if (nothing_to_show) Report(Log(std::string(UiText(kTextNothingToShow, false)) + "\n"));
 
@@ -401,9 +410,10 @@ void CMainWnd::UpdateTooltip() {
                                  ? std::string(UiText(IDS_HOLD_NO_END, japanese))
                                  : text::FillIn(UiText(IDS_HOLD_WHILE, japanese),
                                                 while_holds_.back()->holder.toStdString());
-  QString tip = QString::fromStdString(
-      ProgramTooltip(machine_, UiText(IDS_APP_TITLE, false), why_.toStdString(),
-                     UiText(IDS_HOLD_MINUTES_LEFT, japanese), no_end));
+  QString tip = QString::fromStdString(ProgramTooltip(
+      machine_, UiText(IDS_APP_TITLE, false), why_.toStdString(),
+      UiText(IDS_HOLD_MINUTES_LEFT, japanese), no_end, UiText(IDS_BATTERY_FLOOR, japanese),
+      UiText(IDS_BATTERY_BY_HAND_ONLY, japanese)));
   const QString trouble = inhibitors_.Trouble();
   if (!trouble.isEmpty()) tip += QStringLiteral("\ncould not keep awake: ") + trouble;
   if (tooltip_ == tip) return;

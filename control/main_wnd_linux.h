@@ -23,6 +23,7 @@ namespace dozerin {
 class CMainApp;
 class CMainWnd;
 class SettingsDialog;
+class UPowerSource;
 
 // Where a second start finds the running instance on the session bus (its name: BusName()).
 inline constexpr char kBusPath[] = "/org/dozerin/Dozerin";
@@ -124,6 +125,7 @@ class CMainWnd : public QObject, private InhibitPlatform {
   // The icon: a StatusNotifierItem whenever a watcher is on the bus, else Qt's XEmbed icon, made
   // only then (Qt decides once, when its first icon is made, which kind it shows).
   std::unique_ptr<StatusNotifierItem> notifier_;
+  std::unique_ptr<UPowerSource> power_;
   std::unique_ptr<XEmbedTrayIcon> tray_;
   QString tooltip_;
   bool in_tick_ = false;

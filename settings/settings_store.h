@@ -35,6 +35,10 @@ inline constexpr IntKey kCpuAveTime{"CPUAveTime", 4};
 inline constexpr IntKey kDiskTraffic{"DiskTraffic", 0};
 inline constexpr IntKey kDiskAveTime{"DiskAveTime", 4};
 inline constexpr IntKey kLog{"Log", 0};
+// On battery: 0 lets no automatic trigger keep the machine awake; at or below the floor (percent,
+// 0 = off) nothing does, a hold by hand included.
+inline constexpr IntKey kBatteryHold{"BatteryHold", 1};
+inline constexpr IntKey kBatteryFloor{"BatteryFloor", 0};
 
 // Positions "0" to "99" are what the program stores of a list.
 inline constexpr int kMaxStoredListEntries = 100;

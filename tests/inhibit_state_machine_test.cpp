@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -486,4 +487,119 @@ TEST(WhyAwake, StateLinesAndRates) {
 }
 
 }  // namespace
+// Power rules: each row's steps, the state shown after each tick, the battery lines logged, and the
+// tooltip at the end. 'P' a watched process, 'H' a hold by hand of arg seconds, 'B' battery at arg
+// percent (-1 not known), 'M' mains, 'T' ticks, 'C' the clock moved.
+TEST(PowerRules, DecideWhatHoldsOnBattery) {
+  struct Step {
+    char op;
+    int arg;
+  };
+  struct Row {
+    const char* name;
+    std::uint32_t hold, floor;
+    std::vector<Step> steps;
+    const char* shown;
+    Calls battery_lines;
+    const char* tooltip;
+  };
+  const Row rows[] = {
+      {"keys absent: battery changes nothing",
+       1,
+       0,
+       {{'P', 0}, {'B', 5}, {'T', 2}},
+       "BB",
+       {},
+       "T\nbusy: process"},
+      {"BatteryHold=0: a process does not hold on battery, and holds again on mains",
+       0,
+       0,
+       {{'P', 0}, {'T', 1}, {'B', 80}, {'T', 1}, {'M', 0}, {'T', 1}},
+       "BIB",
+       {"LOG Battery hold off", "LOG Battery hold on"},
+       "T\nbusy: process"},
+      {"BatteryHold=0: a hold by hand still holds",
+       0,
+       0,
+       {{'H', 0}, {'B', 80}, {'T', 1}},
+       "B",
+       {"LOG Battery hold off"},
+       "T\nby hand"},
+      {"the floor stops a hold by hand, which comes back on mains",
+       1,
+       10,
+       {{'H', 600}, {'B', 11}, {'T', 1}, {'B', 9}, {'T', 1}, {'M', 0}, {'T', 1}},
+       "BIB",
+       {"LOG Battery hold off", "LOG Battery hold on"},
+       "T\n10 min"},
+      {"a hold whose time ran out below the floor does not come back",
+       1,
+       10,
+       {{'H', 60}, {'B', 9}, {'T', 1}, {'C', 120}, {'M', 0}, {'T', 1}},
+       "II",
+       {"LOG Battery hold off", "LOG Battery hold on"},
+       "T\nidle"},
+      {"a charge not known is no floor",
+       1,
+       10,
+       {{'P', 0}, {'B', -1}, {'T', 1}},
+       "B",
+       {},
+       "T\nbusy: process"},
+      {"the floor's own line",
+       0,
+       10,
+       {{'P', 0}, {'B', 7}, {'T', 1}},
+       "I",
+       {"LOG Battery hold off"},
+       "T\n7 of 10"},
+  };
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.name);
+    FakePlatform platform;
+    InhibitStateMachine machine(platform);
+    InhibitSettings settings;
+    settings.battery_hold = r.hold;
+    settings.battery_floor = r.floor;
+    machine.SetSettings(settings);
+    std::string shown;
+    for (const Step& step : r.steps) {
+      switch (step.op) {
+        case 'P':
+          machine.OnActivityEvent(SET_BUSY, KIND_PROCESS);
+          break;
+        case 'H':
+          machine.StartHold(step.arg);
+          break;
+        case 'B':
+          machine.SetPower({true, step.arg});
+          break;
+        case 'M':
+          machine.SetPower({});
+          break;
+        case 'C':
+          platform.now += step.arg;
+          break;
+        case 'T':
+          for (int i = 0; i < step.arg; ++i) {
+            ++platform.now;
+            machine.OnTick();
+            shown += "IMB"[machine.displayed_state()];
+          }
+          break;
+      }
+    }
+    EXPECT_EQ(shown, r.shown);
+    Calls lines;
+    for (const std::string& call : platform.calls) {
+      if (call.rfind("LOG Battery", 0) == 0) lines.push_back(call);
+    }
+    EXPECT_EQ(lines, r.battery_lines);
+    EXPECT_EQ(ProgramTooltip(machine, "T", "process", "%1 min", "by hand", "%1 of %2", "hand only"),
+              r.tooltip);
+    EXPECT_EQ(machine.QuerySuspendAnswer() == kBroadcastQueryDeny,
+              r.shown[std::strlen(r.shown) - 1] == 'B');
+  }
+}
+
 }  // namespace dozerin

@@ -50,6 +50,8 @@ TEST(Texts, AgreeWithTheWindowsResources) {
       {"IDS_HOLD_WHILE", IDS_HOLD_WHILE},
       {"IDS_WHILE_NO_COMMAND", IDS_WHILE_NO_COMMAND},
       {"IDS_WHILE_NOT_STARTED", IDS_WHILE_NOT_STARTED},
+      {"IDS_BATTERY_FLOOR", IDS_BATTERY_FLOOR},
+      {"IDS_BATTERY_BY_HAND_ONLY", IDS_BATTERY_BY_HAND_ONLY},
   };
   // The Japanese string table comes first in the script, the English one second.
   const std::size_t english = rc.find("LANGUAGE LANG_ENGLISH");

@@ -224,6 +224,52 @@ class DozerinLinux(unittest.TestCase):
         self.assertIn("On this Wayland session only X11 (XWayland) windows, and the mouse over "
                       "them, can be watched.", self.lines())
 
+    def test_battery_rules(self):
+        power = subprocess.Popen(
+            ["/usr/bin/python3", os.path.join(os.path.dirname(__file__), "fake_battery.py")],
+            env=dict(self.env, LD_PRELOAD="libumockdev-preload.so.0"), stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE, text=True)
+        self.children.append(power)
+        self.assertEqual(power.stdout.readline(), "ready\n")
+
+        def supply(command):
+            power.stdin.write(command + "\n")
+            power.stdin.flush()
+            self.assertEqual(power.stdout.readline(), "done\n", command)
+
+        def status():
+            return subprocess.run([self.exe, "--status"], env=self.env, timeout=20,
+                                  capture_output=True, text=True, check=False).stdout.strip()
+        watched = os.path.join(self.folder, "dozerin-watched")
+        shutil.copy("/bin/sleep", watched)
+        self.spawn([watched, "60"])
+        p = self.start("[GENERAL]\nLog=1\nMaxMargin=1\nBatteryHold=0\nBatteryFloor=20\n"
+                       "[PROCESS]\n0=dozerin-watched\n")
+        by_process, by_hand = [("idle", "block", "process dozerin-watched")], [
+            ("idle", "block", "kept awake by hand")]
+        # On battery only a hold by hand keeps the machine awake, and at the floor not even that;
+        # mains power brings back what holds.
+        flow = [("battery 50", "Battery hold off", [],
+                 "idle: on battery (only a hold by hand keeps the machine awake)"),
+                ("mains", "Battery hold on", by_process, "busy: process dozerin-watched"),
+                ("hand", None, by_hand, "busy: kept awake by hand"),
+                ("battery 50", "Battery hold off", by_hand, "busy: kept awake by hand"),
+                ("battery 10", None, [], "idle: on battery at 10 % (keeping awake stops at 20 %)"),
+                ("mains", "Battery hold on", by_hand, "busy: kept awake by hand")]
+        for command, line, locks, said in flow:
+            count = self.lines().count(line)
+            if command == "hand":
+                subprocess.run([self.exe, "--keep-awake"], env=self.env, timeout=20, check=True)
+            else:
+                supply(command)
+            if line:
+                self.wait_line(line, count + 1)
+            self.assertTrue(wait_until(lambda: self.locks(why=True) == locks),
+                            f"{command}: {self.locks(why=True)}")
+            self.assertTrue(wait_until(lambda: status() == said), f"{command}: {status()}")
+        subprocess.run([self.exe, "--keep-awake=off"], env=self.env, timeout=20, check=True)
+        self.stop(p)
+
     def test_sleep_and_resume(self):
         p = self.start("[GENERAL]\nLog=1\nMaxMargin=5\nSetMarginOnWakeup=1\n"
                        "ResetDisplayOnWakeup=1\n")
