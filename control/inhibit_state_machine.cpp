@@ -19,6 +19,13 @@ constexpr KindLine kKindLines[] = {
 
 }  // namespace
 
+PowerSource PowerFromStatus(unsigned ac_line, unsigned battery_flag, unsigned life_percent) {
+  PowerSource power;
+  power.on_battery = ac_line == 0 && battery_flag != 128 && battery_flag != 255;
+  power.percent = power.on_battery && life_percent <= 100 ? static_cast<int>(life_percent) : -1;
+  return power;
+}
+
 InhibitSettings LoadInhibitSettings(const SettingsStore& store) {
   InhibitSettings s;
   s.max_margin = static_cast<std::int32_t>(store.ReadInt(settings::kMaxMargin));

@@ -41,6 +41,10 @@ struct PowerSource {
   int percent = -1;  // 0 to 100; -1 when not known
 };
 
+// The source as Windows' power status gives it: ACLineStatus (0 offline, 1 online, 255 not
+// known), BatteryFlag (128 no battery, 255 not known) and BatteryLifePercent (255 not known).
+PowerSource PowerFromStatus(unsigned ac_line, unsigned battery_flag, unsigned life_percent);
+
 struct InhibitSettings {
   std::uint32_t battery_hold = 1;   // 0: no automatic trigger holds on battery
   std::uint32_t battery_floor = 0;  // 1 to 100: nothing holds on battery at or below it

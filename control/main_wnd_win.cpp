@@ -183,6 +183,16 @@ LRESULT CMainWnd::OnCreate(WPARAM wparam, LPARAM lparam) {
   version.dwOSVersionInfoSize = sizeof version;
   if (GetVersionExA(&version)) machine_.SetAwayModeCapable(version.dwMajorVersion >= 6);
   LoadSettings();
+  // The power source now and at each change: mains or battery, and the charge. Where the
+  // notifications cannot be had, the older power status broadcast still says so.
+  static const GUID kPowerSettings[2] = {
+      {0x5D3E9A59, 0xE9D5, 0x4B00, {0xA6, 0xBD, 0xFF, 0x34, 0xFF, 0x51, 0x65, 0x48}},   // AC/DC
+      {0xA7AD8041, 0xB45A, 0x4CAE, {0x87, 0xA3, 0xEE, 0xCB, 0xB4, 0x68, 0xA9, 0xE1}}};  // charge
+  for (int i = 0; i < 2; ++i) {
+    power_notices_[i] =
+        RegisterPowerSettingNotification(hwnd(), &kPowerSettings[i], DEVICE_NOTIFY_WINDOW_HANDLE);
+  }
+  ReadPowerStatus();
   FileError log_error;
   // A worker that cannot be started, or a start that cannot be logged, ends start-up.
   if (StartWorkThread(&log_error) < 0 || log_error != FileError::kNone) return -1;
@@ -284,6 +294,22 @@ void CMainWnd::OnDestroy() {
   NotifyIcon(NIM_DELETE, nullptr, nullptr);
   if (tick_timer_id_ != 0) KillTimer(hwnd(), tick_timer_id_);
   tick_timer_id_ = 0;
+  for (HPOWERNOTIFY& notice : power_notices_) {
+    if (notice != nullptr) UnregisterPowerSettingNotification(notice);
+    notice = nullptr;
+  }
+}
+
+void CMainWnd::ReadPowerStatus() {
+  SYSTEM_POWER_STATUS status = {};
+  // Not known when it cannot be read: counted as mains.
+  const PowerSource power =
+      GetSystemPowerStatus(&status)
+          ? PowerFromStatus(status.ACLineStatus, status.BatteryFlag, status.BatteryLifePercent)
+          : PowerSource{};
+  const FileError e = machine_.SetPower(power);
+  UpdateTooltip();
+  Report(e);
 }
 
 LRESULT CMainWnd::OnPowerBroadcast(WPARAM event) {
@@ -299,6 +325,11 @@ LRESULT CMainWnd::OnPowerBroadcast(WPARAM event) {
       StartWorkThread(&e);
       if (e == FileError::kNone) e = machine_.OnResume();
       break;
+    case kPbtPowerSettingChange:
+    case kPbtPowerStatusChange:
+      // Only a cue: what the power source is now comes from the system itself.
+      ReadPowerStatus();
+      return TRUE;
     default:
       break;
   }
@@ -379,7 +410,8 @@ std::string CMainWnd::TooltipText() const {
       win::LoadResString(IDS_HOLD_MINUTES_LEFT),
       machine_.hand_hold() || while_holds_.empty()
           ? win::LoadResString(IDS_HOLD_NO_END)
-          : text::FillIn(win::LoadResString(IDS_HOLD_WHILE), while_holds_.back().second));
+          : text::FillIn(win::LoadResString(IDS_HOLD_WHILE), while_holds_.back().second),
+      win::LoadResString(IDS_BATTERY_FLOOR), win::LoadResString(IDS_BATTERY_BY_HAND_ONLY));
 }
 
 void CMainWnd::UpdateTooltip() {

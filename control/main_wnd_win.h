@@ -47,6 +47,8 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   LRESULT OnCreate(WPARAM wparam, LPARAM lparam);
   void OnDestroy();
   LRESULT OnPowerBroadcast(WPARAM event);
+  // Reads the power source again and hands it to the state machine.
+  void ReadPowerStatus();
   // A hold or its stop handed over by another start of the program.
   LRESULT OnCopyData(const COPYDATASTRUCT* data);
   std::string TooltipText() const;
@@ -81,6 +83,8 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   std::string tooltip_;  // as the icon shows it
   // The processes holds for commands wait for, newest last.
   std::vector<std::pair<win::UniqueHandle, std::string>> while_holds_;
+  // The power source's and the charge's change notifications, while registered.
+  HPOWERNOTIFY power_notices_[2] = {};
 };
 
 }  // namespace dozerin

@@ -65,6 +65,8 @@ inline constexpr std::uint32_t kPbtQuerySuspend = 0;
 inline constexpr std::uint32_t kPbtSuspend = 4;
 inline constexpr std::uint32_t kPbtResumeSuspend = 7;
 inline constexpr std::uint32_t kPbtResumeAutomatic = 18;
+inline constexpr std::uint32_t kPbtPowerStatusChange = 10;
+inline constexpr std::uint32_t kPbtPowerSettingChange = 0x8013;
 inline constexpr std::uint32_t kBroadcastQueryDeny = 0x424D5144;
 
 // Timers of the main window.

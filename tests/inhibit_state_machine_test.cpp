@@ -602,4 +602,20 @@ TEST(PowerRules, DecideWhatHoldsOnBattery) {
   }
 }
 
+// Windows' power status: only a battery running without mains is battery power.
+TEST(PowerRules, WindowsPowerStatus) {
+  struct Row {
+    unsigned ac, flag, percent;
+    bool on_battery;
+    int shown_percent;
+  };
+  const Row rows[] = {{0, 2, 9, true, 9},       {0, 8, 255, true, -1},      {1, 8, 100, false, -1},
+                      {0, 128, 255, false, -1}, {255, 255, 255, false, -1}, {0, 1, 250, true, -1}};
+  for (const Row& r : rows) {
+    const PowerSource power = PowerFromStatus(r.ac, r.flag, r.percent);
+    EXPECT_EQ(power.on_battery, r.on_battery) << r.ac << " " << r.flag;
+    EXPECT_EQ(power.percent, r.shown_percent) << r.ac << " " << r.flag;
+  }
+}
+
 }  // namespace dozerin
