@@ -519,6 +519,54 @@ std::string StatusOf(const std::string& exe) {
   return out;
 }
 
+// Sets the made-up power supply of tests/e2e/with-fake-power.sh: mains, or battery at a charge.
+bool SetPowerSupply(bool mains, int percent) {
+  const auto put = [](const char* file, const std::string& value) {
+    FILE* f = std::fopen((std::string("Z:\\sys\\class\\power_supply\\") + file).c_str(), "w");
+    if (f == nullptr) return false;
+    std::fputs((value + "\n").c_str(), f);
+    return std::fclose(f) == 0;
+  };
+  return put("AC\\online", mains ? "1" : "0") &&
+         put("BAT0\\status", mains ? "Charging" : "Discharging") &&
+         put("BAT0\\charge_now", std::to_string(50000 * percent));
+}
+
+// On battery only a hold by hand holds with BatteryHold=0, and under the floor nothing does; the
+// power status broadcast makes the program read the source again, which Wine takes from sysfs.
+TEST(Power, BatteryRules) {
+  if (!SetPowerSupply(true, 80)) GTEST_SKIP() << "no made-up power supply (needs root)";
+  Started s("[GENERAL]\r\nLog=1\r\nBatteryHold=0\r\nBatteryFloor=20\r\n", "--keep-awake");
+  ASSERT_NE(s.w, nullptr);
+  EXPECT_TRUE(WaitUntil([&] { return Refused(s.w); }));
+  struct Step {
+    bool mains;
+    int percent;
+    bool held;
+    const char* status;  // how --status begins
+  };
+  const Step steps[] = {{false, 50, true, "手動で抑止中"},
+                        {false, 10, false, "バッテリー残量 10 %のため抑止を停止中"},
+                        {true, 80, true, "手動で抑止中"}};
+  for (const Step& step : steps) {
+    ASSERT_TRUE(SetPowerSupply(step.mains, step.percent));
+    PostMessageA(s.w, WM_POWERBROADCAST, kPbtPowerStatusChange, 0);
+    std::string status;
+    EXPECT_TRUE(WaitUntil([&] {
+      status = StatusOf(s.inst.exe());
+      return status.rfind(Acp(step.status), 0) == 0;
+    })) << step.percent
+        << ": " << status;
+    EXPECT_EQ(Refused(s.w), step.held) << step.percent;
+  }
+  EXPECT_EQ(Close(s.p, s.w), 0u);
+  std::vector<std::string> battery;
+  for (const std::string& line : EventLines(s.inst.log())) {
+    if (line.rfind("Battery", 0) == 0) battery.push_back(line);
+  }
+  EXPECT_EQ(battery, (std::vector<std::string>{"Battery hold off", "Battery hold on"}));
+}
+
 // --while: the running instance holds while the asking process runs, and ends the hold when it is
 // killed; the command's exit code comes back, 127 when it cannot start.
 TEST(Hold, WhileACommandRuns) {

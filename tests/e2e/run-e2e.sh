@@ -11,7 +11,7 @@ rm -f "$3"/*.bmp "$3"/*.png
 exe=$1 dozerin=$2 shots=$3
 shift 3
 rc=0
-xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
+"$here/with-fake-power.sh" xvfb-run -a -s "-screen 0 1024x768x24" sh -c '
   runner=$1 exe=$2 dozerin=$3 shots=$4
   shift 4
   "$runner" "$exe" --dozerin="$dozerin" --shots="$shots" "$@"
