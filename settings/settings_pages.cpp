@@ -93,15 +93,37 @@ void CPageOption::Initialize() {
   view_.SetChecked(IDC_BUSY_DISPLAY, busy_display_ == 1);
   view_.SetChecked(IDC_SET_MARGIN_ON_WAKEUP, margin_on_wakeup_ == 1);
   view_.SetChecked(IDC_RESET_DISPLAY_ON_WAKEUP, display_on_wakeup_ == 1);
+  // Any value but 0 holds on battery, as the program reads the key; a floor it takes as off
+  // (above 100) shows as 0.
+  battery_hold_ = store_.ReadInt(settings::kBatteryHold) != 0 ? 1 : 0;
+  battery_floor_ = store_.ReadInt(settings::kBatteryFloor);
+  if (battery_floor_ > kMaxPercent) battery_floor_ = 0;
+  view_.SetChecked(IDC_BATTERY_HOLD, battery_hold_ == 1);
+  view_.SetItemText(IDC_BATTERY_FLOOR, std::to_string(battery_floor_));
 }
 
 bool CPageOption::Save() {
+  const std::optional<std::uint64_t> floor = ParseUnsignedField(view_.ItemText(IDC_BATTERY_FLOOR));
+  if (!floor || *floor > kMaxPercent) {
+    if (!floor) {
+      view_.ShowNotAnInteger();
+    } else {
+      view_.ShowOutOfRange(0, kMaxPercent);
+    }
+    view_.FocusAndSelectAll(IDC_BATTERY_FLOOR);
+    return false;
+  }
+  battery_floor_ = static_cast<std::uint32_t>(*floor);
+  battery_hold_ = view_.Checked(IDC_BATTERY_HOLD) ? 1 : 0;
   busy_display_ = view_.Checked(IDC_BUSY_DISPLAY) ? 1 : 0;
   margin_on_wakeup_ = view_.Checked(IDC_SET_MARGIN_ON_WAKEUP) ? 1 : 0;
   display_on_wakeup_ = view_.Checked(IDC_RESET_DISPLAY_ON_WAKEUP) ? 1 : 0;
-  const bool written = store_.WriteInt(settings::kBusyDisplay, busy_display_) &&
-                       store_.WriteInt(settings::kResetDisplayOnWakeup, display_on_wakeup_) &&
-                       store_.WriteInt(settings::kSetMarginOnWakeup, margin_on_wakeup_);
+  const bool written =
+      store_.WriteInt(settings::kBusyDisplay, busy_display_) &&
+      store_.WriteInt(settings::kResetDisplayOnWakeup, display_on_wakeup_) &&
+      store_.WriteInt(settings::kSetMarginOnWakeup, margin_on_wakeup_) &&
+      store_.WriteInt(settings::kBatteryHold, battery_hold_) &&
+      store_.WriteInt(settings::kBatteryFloor, static_cast<std::int32_t>(battery_floor_));
   if (!written) view_.ShowWriteFailed();
   return written;
 }

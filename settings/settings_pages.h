@@ -98,6 +98,8 @@ class CPageOption : public SettingsPage {
   std::int32_t busy_display_ = 0;
   std::int32_t margin_on_wakeup_ = 0;
   std::int32_t display_on_wakeup_ = 0;
+  std::int32_t battery_hold_ = 1;
+  std::uint32_t battery_floor_ = 0;  // percent, 0 for off
 };
 
 // A page that edits one numbered list: the entries in stored order, added through a dialog,

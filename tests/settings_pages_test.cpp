@@ -150,16 +150,27 @@ TEST_F(PagesTest, FirstFailedWriteStopsTheSave) {
 }
 
 TEST_F(PagesTest, OptionLoadsInOrderAndSavesClearedFlagsAsZero) {
-  Ini(std::string("[GENERAL]") + kNl + "BusyDisplay=9" + kNl + "SetMarginOnWakeup=1" + kNl);
+  Ini(std::string("[GENERAL]") + kNl + "BusyDisplay=9" + kNl + "SetMarginOnWakeup=1" + kNl +
+      "BatteryFloor=250" + kNl);
   CPageOption page(store_, view_);
   page.Initialize();
   EXPECT_FALSE(view_.checks[IDC_BUSY_DISPLAY]);
   EXPECT_TRUE(view_.checks[IDC_SET_MARGIN_ON_WAKEUP]);
   EXPECT_FALSE(view_.checks[IDC_RESET_DISPLAY_ON_WAKEUP]);
+  EXPECT_TRUE(view_.checks[IDC_BATTERY_HOLD]);
+  EXPECT_EQ(view_.texts[IDC_BATTERY_FLOOR], "0");  // what the program takes it for: off
   view_.checks[IDC_RESET_DISPLAY_ON_WAKEUP] = true;
+  view_.checks[IDC_BATTERY_HOLD] = false;
+  // The floor's range is checked like the General page's fields, before anything is written.
+  view_.texts[IDC_BATTERY_FLOOR] = "101";
+  EXPECT_FALSE(page.Save());
+  EXPECT_EQ(view_.messages, std::vector<std::string>{"0 to 100"});
+  EXPECT_EQ(view_.focused, IDC_BATTERY_FLOOR);
+  view_.texts[IDC_BATTERY_FLOOR] = "15";
   ASSERT_TRUE(page.Save());
   EXPECT_EQ(File(), std::string("[GENERAL]") + kNl + "BusyDisplay=0" + kNl + "SetMarginOnWakeup=1" +
-                        kNl + "ResetDisplayOnWakeup=1" + kNl);
+                        kNl + "BatteryFloor=15" + kNl + "ResetDisplayOnWakeup=1" + kNl +
+                        "BatteryHold=0" + kNl);
 }
 
 TEST_F(PagesTest, ListPageAddsDeletesAndStoresAHundred) {
