@@ -216,11 +216,12 @@ TEST_F(Sheet, EveryPageFilledInWritesTheExampleFile) {
   EXPECT_EQ(Text(Page(), IDC_MAX_MARGIN), "180");
   PressOk();
   ASSERT_TRUE(SheetCloses());
-  EXPECT_EQ(IniLines(inst_->Path("dozerin.ini")),
-            (Lines{"[GENERAL]", "NetworkTraffic=102400", "CPUUsage=0", "MouseCap=1",
-                   "MaxMargin=180", "DiskTraffic=20000", "BusyDisplay=0", "ResetDisplayOnWakeup=0",
-                   "SetMarginOnWakeup=0", "[PROCESS]", "0=notepad.exe", "[WINDOW]",
-                   Acp("0=*メモ帳"), "1=Untitled - ?otepad", "[CONNECTION]", "0=3389", "1=22"}));
+  EXPECT_EQ(
+      IniLines(inst_->Path("dozerin.ini")),
+      (Lines{"[GENERAL]", "NetworkTraffic=102400", "CPUUsage=0", "MouseCap=1", "MaxMargin=180",
+             "DiskTraffic=20000", "BusyDisplay=0", "ResetDisplayOnWakeup=0", "SetMarginOnWakeup=0",
+             "BatteryHold=1", "BatteryFloor=0", "[PROCESS]", "0=notepad.exe", "[WINDOW]",
+             Acp("0=*メモ帳"), "1=Untitled - ?otepad", "[CONNECTION]", "0=3389", "1=22"}));
 }
 
 TEST_F(Sheet, BadFieldsAreRefusedWithTheirMessages) {
@@ -352,10 +353,11 @@ TEST_F(Sheet, AFailedListSaveStopsTheRoundAndASecondOkWritesEverything) {
   SendMessageA(GetDlgItem(Page(), IDC_PROCESS_DELETE), BM_CLICK, 0, 0);
   PressOk();
   ASSERT_TRUE(SheetCloses());
-  EXPECT_EQ(IniLines(inst_->Path("dozerin.ini")),
-            (Lines{"[GENERAL]", "MaxMargin=60", "NetworkTraffic=0", "CPUUsage=42", "MouseCap=0",
-                   "DiskTraffic=0", "BusyDisplay=0", "ResetDisplayOnWakeup=0",
-                   "SetMarginOnWakeup=0", "[WINDOW]", "0=old", "1=new"}));
+  EXPECT_EQ(
+      IniLines(inst_->Path("dozerin.ini")),
+      (Lines{"[GENERAL]", "MaxMargin=60", "NetworkTraffic=0", "CPUUsage=42", "MouseCap=0",
+             "DiskTraffic=0", "BusyDisplay=0", "ResetDisplayOnWakeup=0", "SetMarginOnWakeup=0",
+             "BatteryHold=1", "BatteryFloor=0", "[WINDOW]", "0=old", "1=new"}));
 }
 
 TEST_F(Sheet, DoubleClickOpensOneSheetAndTheMenuStaysShut) {
