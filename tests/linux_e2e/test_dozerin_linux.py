@@ -267,6 +267,12 @@ class DozerinLinux(unittest.TestCase):
             self.assertTrue(wait_until(lambda: self.locks(why=True) == locks),
                             f"{command}: {self.locks(why=True)}")
             self.assertTrue(wait_until(lambda: status() == said), f"{command}: {status()}")
+        # Below the floor, UPower goes: a power source not known counts as mains.
+        supply("battery 10")
+        self.assertTrue(wait_until(lambda: self.locks() == []), self.locks(why=True))
+        power.stdin.close()
+        self.assertEqual(power.wait(timeout=30), 0)
+        self.assertTrue(wait_until(lambda: self.locks(why=True) == by_hand), self.locks(why=True))
         subprocess.run([self.exe, "--keep-awake=off"], env=self.env, timeout=20, check=True)
         self.stop(p)
 
