@@ -249,11 +249,12 @@ TEST_F(InhibitTest, ResetLeavesIconAndAwayModeToTheNextTick) {
   EXPECT_EQ(platform_.Take(), (Calls{"WAKE", "ES 0x80000000", "LOG Set ES_CONTINUOUS", "ICON 0"}));
 }
 
-TEST_F(InhibitTest, HoldsByHand) {
+TEST_F(InhibitTest, HoldsAndPowerRules) {
   // Steps: 'H' starts a hold of arg seconds (0: no end), 'S' stops it, 'T' runs arg ticks a second
   // apart, 'P' and 'I' are the worker's busy and idle reports, 'Z' sleeps for arg seconds (the
   // worker stopped and started again around it, then the resume), 'R' restarts the worker as
-  // settings OK does, 'C' sets the clock back or forth by arg seconds.
+  // settings OK does, 'C' sets the clock back or forth by arg seconds, 'W' and 'E' start and end
+  // a command's hold, 'B' puts the machine on battery at arg percent (-1 not known), 'M' on mains.
   struct Step {
     char op;
     std::int64_t arg;
@@ -264,6 +265,9 @@ TEST_F(InhibitTest, HoldsByHand) {
     std::vector<Step> steps;
     const char* shown;  // the state shown after each tick: I, M or B
     bool refuses;       // a suspend query at the end is refused
+    std::uint32_t battery_hold = 1, battery_floor = 0;
+    Calls battery_lines = {};       // the log's battery lines
+    const char* tooltip = nullptr;  // at the end, when checked
   };
   const Row rows[] = {
       {"a timed hold, then the margin", 2, {{'H', 3}, {'T', 5}}, "BBMMI", false},
@@ -313,15 +317,80 @@ TEST_F(InhibitTest, HoldsByHand) {
        0,
        {{'E', 0}, {'W', 0}, {'T', 1}, {'E', 0}, {'T', 1}},
        "BI",
-       false},
+       false},  // Power rules: on battery with BatteryHold=0 only a hold holds, at the floor
+                // nothing does.
+      {"keys absent: battery changes nothing",
+       0,
+       {{'P', 0}, {'B', 5}, {'T', 2}},
+       "BB",
+       true,
+       1,
+       0,
+       {},
+       "T\nbusy: process"},
+      {"BatteryHold=0: a process holds only on mains",
+       0,
+       {{'P', 0}, {'T', 1}, {'B', 80}, {'T', 1}, {'M', 0}, {'T', 1}},
+       "BIB",
+       true,
+       0,
+       0,
+       {"LOG Battery hold off", "LOG Battery hold on"},
+       "T\nbusy: process"},
+      {"BatteryHold=0: a hold by hand still holds",
+       0,
+       {{'H', 0}, {'B', 80}, {'T', 1}},
+       "B",
+       true,
+       0,
+       0,
+       {"LOG Battery hold off"},
+       "T\nby hand"},
+      {"the floor stops a hold by hand, which comes back on mains",
+       0,
+       {{'H', 600}, {'B', 11}, {'T', 1}, {'B', 9}, {'T', 1}, {'M', 0}, {'T', 1}},
+       "BIB",
+       true,
+       1,
+       10,
+       {"LOG Battery hold off", "LOG Battery hold on"},
+       "T\n10 min"},
+      {"a hold that ran out below the floor does not come back",
+       0,
+       {{'H', 60}, {'B', 9}, {'T', 1}, {'C', 120}, {'M', 0}, {'T', 1}},
+       "II",
+       false,
+       1,
+       10,
+       {"LOG Battery hold off", "LOG Battery hold on"},
+       "T\nidle"},
+      {"a charge not known is no floor",
+       0,
+       {{'P', 0}, {'B', -1}, {'T', 1}},
+       "B",
+       true,
+       1,
+       10,
+       {},
+       "T\nbusy: process"},
+      {"the floor's own line",
+       0,
+       {{'P', 0}, {'B', 7}, {'T', 1}},
+       "I",
+       false,
+       0,
+       10,
+       {"LOG Battery hold off"},
+       "T\n7 of 10"},
   };
   for (const Row& r : rows) {
     SCOPED_TRACE(r.name);
     FakePlatform platform;
-    platform.logging = false;
     InhibitStateMachine machine(platform);
     InhibitSettings settings;
     settings.max_margin = r.max_margin;
+    settings.battery_hold = r.battery_hold;
+    settings.battery_floor = r.battery_floor;
     machine.SetSettings(settings);
     std::string shown;
     for (const Step& step : r.steps) {
@@ -337,6 +406,12 @@ TEST_F(InhibitTest, HoldsByHand) {
           break;
         case 'E':
           machine.EndCommandHold();
+          break;
+        case 'B':
+          machine.SetPower({true, static_cast<int>(step.arg)});
+          break;
+        case 'M':
+          machine.SetPower({});
           break;
         case 'T':
           for (int i = 0; i < step.arg; ++i) {
@@ -368,7 +443,17 @@ TEST_F(InhibitTest, HoldsByHand) {
     }
     EXPECT_EQ(shown, r.shown);
     EXPECT_EQ(machine.QuerySuspendAnswer() == kBroadcastQueryDeny, r.refuses);
-    EXPECT_EQ(machine.Quiet(), shown.back() == 'I');
+    Calls lines;
+    for (const std::string& call : platform.calls) {
+      if (call.rfind("LOG Battery", 0) == 0) lines.push_back(call);
+    }
+    EXPECT_EQ(lines, r.battery_lines);
+    if (r.tooltip == nullptr) {
+      EXPECT_EQ(machine.Quiet(), shown.back() == 'I');
+    } else {
+      EXPECT_EQ(ProgramTooltip(machine, "T", "process", "%1 min", "by hand", "%1 of %2", "-"),
+                r.tooltip);
+    }
   }
 }
 
@@ -487,121 +572,6 @@ TEST(WhyAwake, StateLinesAndRates) {
 }
 
 }  // namespace
-// Power rules: each row's steps, the state shown after each tick, the battery lines logged, and the
-// tooltip at the end. 'P' a watched process, 'H' a hold by hand of arg seconds, 'B' battery at arg
-// percent (-1 not known), 'M' mains, 'T' ticks, 'C' the clock moved.
-TEST(PowerRules, DecideWhatHoldsOnBattery) {
-  struct Step {
-    char op;
-    int arg;
-  };
-  struct Row {
-    const char* name;
-    std::uint32_t hold, floor;
-    std::vector<Step> steps;
-    const char* shown;
-    Calls battery_lines;
-    const char* tooltip;
-  };
-  const Row rows[] = {
-      {"keys absent: battery changes nothing",
-       1,
-       0,
-       {{'P', 0}, {'B', 5}, {'T', 2}},
-       "BB",
-       {},
-       "T\nbusy: process"},
-      {"BatteryHold=0: a process does not hold on battery, and holds again on mains",
-       0,
-       0,
-       {{'P', 0}, {'T', 1}, {'B', 80}, {'T', 1}, {'M', 0}, {'T', 1}},
-       "BIB",
-       {"LOG Battery hold off", "LOG Battery hold on"},
-       "T\nbusy: process"},
-      {"BatteryHold=0: a hold by hand still holds",
-       0,
-       0,
-       {{'H', 0}, {'B', 80}, {'T', 1}},
-       "B",
-       {"LOG Battery hold off"},
-       "T\nby hand"},
-      {"the floor stops a hold by hand, which comes back on mains",
-       1,
-       10,
-       {{'H', 600}, {'B', 11}, {'T', 1}, {'B', 9}, {'T', 1}, {'M', 0}, {'T', 1}},
-       "BIB",
-       {"LOG Battery hold off", "LOG Battery hold on"},
-       "T\n10 min"},
-      {"a hold whose time ran out below the floor does not come back",
-       1,
-       10,
-       {{'H', 60}, {'B', 9}, {'T', 1}, {'C', 120}, {'M', 0}, {'T', 1}},
-       "II",
-       {"LOG Battery hold off", "LOG Battery hold on"},
-       "T\nidle"},
-      {"a charge not known is no floor",
-       1,
-       10,
-       {{'P', 0}, {'B', -1}, {'T', 1}},
-       "B",
-       {},
-       "T\nbusy: process"},
-      {"the floor's own line",
-       0,
-       10,
-       {{'P', 0}, {'B', 7}, {'T', 1}},
-       "I",
-       {"LOG Battery hold off"},
-       "T\n7 of 10"},
-  };
-  for (const Row& r : rows) {
-    SCOPED_TRACE(r.name);
-    FakePlatform platform;
-    InhibitStateMachine machine(platform);
-    InhibitSettings settings;
-    settings.battery_hold = r.hold;
-    settings.battery_floor = r.floor;
-    machine.SetSettings(settings);
-    std::string shown;
-    for (const Step& step : r.steps) {
-      switch (step.op) {
-        case 'P':
-          machine.OnActivityEvent(SET_BUSY, KIND_PROCESS);
-          break;
-        case 'H':
-          machine.StartHold(step.arg);
-          break;
-        case 'B':
-          machine.SetPower({true, step.arg});
-          break;
-        case 'M':
-          machine.SetPower({});
-          break;
-        case 'C':
-          platform.now += step.arg;
-          break;
-        case 'T':
-          for (int i = 0; i < step.arg; ++i) {
-            ++platform.now;
-            machine.OnTick();
-            shown += "IMB"[machine.displayed_state()];
-          }
-          break;
-      }
-    }
-    EXPECT_EQ(shown, r.shown);
-    Calls lines;
-    for (const std::string& call : platform.calls) {
-      if (call.rfind("LOG Battery", 0) == 0) lines.push_back(call);
-    }
-    EXPECT_EQ(lines, r.battery_lines);
-    EXPECT_EQ(ProgramTooltip(machine, "T", "process", "%1 min", "by hand", "%1 of %2", "hand only"),
-              r.tooltip);
-    EXPECT_EQ(machine.QuerySuspendAnswer() == kBroadcastQueryDeny,
-              r.shown[std::strlen(r.shown) - 1] == 'B');
-  }
-}
-
 // Windows' power status: only a battery running without mains is battery power.
 TEST(PowerRules, WindowsPowerStatus) {
   struct Row {
