@@ -23,14 +23,15 @@ std::string Tooltip(std::string_view title, InhibitState shown, std::uint32_t co
   return std::string(title) + "\n" + StateLine(shown, countdown, reason);
 }
 
-std::string FormatRate(std::uint32_t bytes_per_second) {
-  char text[32];
+std::string FormatRate(std::uint64_t bytes_per_second) {
+  char text[48];
   if (bytes_per_second >= 1024u * 1024u) {
-    std::snprintf(text, sizeof text, "%.1f MB/s", bytes_per_second / (1024.0 * 1024.0));
+    std::snprintf(text, sizeof text, "%.1f MB/s",
+                  static_cast<double>(bytes_per_second) / (1024.0 * 1024.0));
   } else if (bytes_per_second >= 1024u) {
-    std::snprintf(text, sizeof text, "%u KB/s", bytes_per_second / 1024u);
+    std::snprintf(text, sizeof text, "%u KB/s", static_cast<unsigned>(bytes_per_second / 1024u));
   } else {
-    std::snprintf(text, sizeof text, "%u B/s", bytes_per_second);
+    std::snprintf(text, sizeof text, "%u B/s", static_cast<unsigned>(bytes_per_second));
   }
   return text;
 }

@@ -19,6 +19,6 @@ std::string Tooltip(std::string_view title, InhibitState shown, std::uint32_t co
                     std::string_view reason);
 
 // A rate in bytes per second as a person reads it: "512 B/s", "300 KB/s", "2.4 MB/s".
-std::string FormatRate(std::uint32_t bytes_per_second);
+std::string FormatRate(std::uint64_t bytes_per_second);
 
 }  // namespace dozerin

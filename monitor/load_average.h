@@ -8,8 +8,11 @@
 namespace dozerin {
 
 // Trims the window to n samples, appends the sample and returns the sum of the window divided by
-// n + 1 (64-bit, rounded down, low 32 bits). A negative n is taken as 0.
-std::uint32_t PushAndAverage(std::uint32_t sample, std::deque<std::uint32_t>& window,
+// n + 1, rounded down; a sum past 64 bits stays at the largest value. A negative n is taken as 0.
+std::uint64_t PushAndAverage(std::uint64_t sample, std::deque<std::uint64_t>& window,
                              std::int32_t n);
+
+// a + b, or the largest value when that does not fit.
+std::uint64_t SaturatingAdd(std::uint64_t a, std::uint64_t b);
 
 }  // namespace dozerin

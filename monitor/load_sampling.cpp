@@ -1,6 +1,7 @@
 #include "monitor/load_sampling.h"
 
 #include "app/text.h"
+#include "monitor/load_average.h"
 
 namespace dozerin {
 
@@ -8,13 +9,13 @@ bool NetworkLoad::Open() {
   return counter_.Open("Network Interface", "Bytes Total/sec");
 }
 
-std::optional<std::uint32_t> NetworkLoad::Sample() {
+std::optional<std::uint64_t> NetworkLoad::Sample() {
   if (!counter_.Query()) return std::nullopt;
-  std::uint32_t sum = 0;
+  std::uint64_t sum = 0;
   do {
     // Loopback interfaces carry no traffic that leaves the machine.
     if (!text::Contains(counter_.GetInstanceName(), "Loopback")) {
-      sum += static_cast<std::uint32_t>(counter_.GetRate());
+      sum = SaturatingAdd(sum, counter_.GetRate());
     }
   } while (counter_.NextInstance());
   return sum;
@@ -24,14 +25,11 @@ bool DiskLoad::Open() {
   return counter_.Open("PhysicalDisk", "Disk Bytes/sec");
 }
 
-std::optional<std::uint32_t> DiskLoad::Sample() {
+std::optional<std::uint64_t> DiskLoad::Sample() {
   if (!counter_.Query()) return std::nullopt;
   do {
     // The disks together; each disk's own instance is left out, as it is counted in _Total.
-    if (counter_.GetInstanceName() == "_Total") {
-      const std::int32_t rate = counter_.GetRate();
-      return rate > 0 ? static_cast<std::uint32_t>(rate) : 0;
-    }
+    if (counter_.GetInstanceName() == "_Total") return counter_.GetRate();
   } while (counter_.NextInstance());
   return 0;
 }
@@ -40,7 +38,7 @@ bool ProcessorLoad::Open() {
   return counter_.Open("Processor", "% Processor Time");
 }
 
-std::optional<std::uint32_t> ProcessorLoad::Sample() {
+std::optional<std::uint64_t> ProcessorLoad::Sample() {
   if (!counter_.Query()) return std::nullopt;
   std::uint32_t busiest = 0;
   do {

@@ -12,7 +12,7 @@ class NetworkLoad : public LoadProbe {
  public:
   explicit NetworkLoad(PerfDataSource& source) : counter_(source) {}
   bool Open() override;
-  std::optional<std::uint32_t> Sample() override;
+  std::optional<std::uint64_t> Sample() override;
 
  private:
   CPerfCounter counter_;
@@ -22,7 +22,7 @@ class DiskLoad : public LoadProbe {
  public:
   explicit DiskLoad(PerfDataSource& source) : counter_(source) {}
   bool Open() override;
-  std::optional<std::uint32_t> Sample() override;
+  std::optional<std::uint64_t> Sample() override;
 
  private:
   CPerfCounter counter_;
@@ -32,7 +32,7 @@ class ProcessorLoad : public LoadProbe {
  public:
   explicit ProcessorLoad(PerfDataSource& source) : counter_(source) {}
   bool Open() override;
-  std::optional<std::uint32_t> Sample() override;
+  std::optional<std::uint64_t> Sample() override;
 
  private:
   CPerfCounter counter_;

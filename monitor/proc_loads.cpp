@@ -6,6 +6,8 @@
 #include <fstream>
 #include <limits>
 
+#include "monitor/load_average.h"
+
 namespace dozerin {
 namespace {
 
@@ -272,7 +274,7 @@ bool ProcNetworkLoad::Loopback(const std::string& name) {
   return loopback_[name] = loopback;
 }
 
-std::uint32_t CounterRates::Update(const std::map<std::string, std::uint64_t>& counters,
+std::uint64_t CounterRates::Update(const std::map<std::string, std::uint64_t>& counters,
                                    std::chrono::steady_clock::time_point now) {
   std::map<std::string, Previous> seen;
   std::uint64_t sum = 0;
@@ -284,16 +286,17 @@ std::uint32_t CounterRates::Update(const std::map<std::string, std::uint64_t>& c
       const double seconds = std::chrono::duration<double>(now - before->second.at).count();
       if (delta > 0 && seconds > 0) {
         const double rate = static_cast<double>(delta) / seconds;
-        sum += rate >= 4294967295.0 ? 4294967295u : static_cast<std::uint64_t>(rate);
+        sum = SaturatingAdd(
+            sum, rate < 18446744073709551616.0 ? static_cast<std::uint64_t>(rate) : UINT64_MAX);
       }
     }
     seen[name] = {bytes, now};
   }
   previous_ = std::move(seen);
-  return sum > 4294967295u ? 4294967295u : static_cast<std::uint32_t>(sum);
+  return sum;
 }
 
-std::optional<std::uint32_t> ProcNetworkLoad::Sample() {
+std::optional<std::uint64_t> ProcNetworkLoad::Sample() {
   const std::optional<std::string> text = read_(root_ + "/proc/net/dev");
   if (!text) return std::nullopt;
   std::map<std::string, std::uint64_t> counters;
@@ -301,7 +304,7 @@ std::optional<std::uint32_t> ProcNetworkLoad::Sample() {
     if (counters.count(i.name) != 0 || Loopback(i.name)) continue;
     counters[i.name] = i.received + i.sent;  // wraps like the counters themselves
   }
-  const std::uint32_t rate = rates_.Update(counters, now_());
+  const std::uint64_t rate = rates_.Update(counters, now_());
   // What was looked up about interfaces that have gone is forgotten.
   for (auto it = loopback_.begin(); it != loopback_.end();) {
     it = rates_.Known(it->first) || it->second ? std::next(it) : loopback_.erase(it);
@@ -324,7 +327,7 @@ bool ProcDiskLoad::Counted(const std::string& name) {
                           !filled_(folder + "/slaves");
 }
 
-std::optional<std::uint32_t> ProcDiskLoad::Sample() {
+std::optional<std::uint64_t> ProcDiskLoad::Sample() {
   const std::optional<std::string> text = read_(root_ + "/proc/diskstats");
   if (!text) return std::nullopt;
   std::map<std::string, std::uint64_t> counters;
@@ -338,7 +341,7 @@ bool ProcProcessorLoad::Open() {
   return Sample().has_value();
 }
 
-std::optional<std::uint32_t> ProcProcessorLoad::Sample() {
+std::optional<std::uint64_t> ProcProcessorLoad::Sample() {
   const std::optional<std::string> text = read_(root_ + "/proc/stat");
   if (!text) return std::nullopt;
   std::map<std::uint32_t, ProcessorTimes> now;

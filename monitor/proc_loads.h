@@ -78,7 +78,7 @@ std::optional<std::string> ReadWholeFile(const std::string& path, std::size_t ma
 // nothing; a name that is no longer read is forgotten.
 class CounterRates {
  public:
-  std::uint32_t Update(const std::map<std::string, std::uint64_t>& counters,
+  std::uint64_t Update(const std::map<std::string, std::uint64_t>& counters,
                        std::chrono::steady_clock::time_point now);
   bool Known(const std::string& name) const { return previous_.count(name) != 0; }
   std::size_t size() const { return previous_.size(); }
@@ -103,7 +103,7 @@ class ProcDiskLoad : public LoadProbe {
         now_(std::move(now)),
         filled_(std::move(filled)) {}
   bool Open() override { return Sample().has_value(); }
-  std::optional<std::uint32_t> Sample() override;
+  std::optional<std::uint64_t> Sample() override;
 
  private:
   bool Counted(const std::string& name);
@@ -123,7 +123,7 @@ class ProcNetworkLoad : public LoadProbe {
   ProcNetworkLoad(std::string root, FileReader read, SteadyClock now)
       : root_(std::move(root)), read_(std::move(read)), now_(std::move(now)) {}
   bool Open() override;
-  std::optional<std::uint32_t> Sample() override;
+  std::optional<std::uint64_t> Sample() override;
   std::size_t interfaces_known() const { return rates_.size(); }
 
  private:
@@ -142,7 +142,7 @@ class ProcProcessorLoad : public LoadProbe {
   ProcProcessorLoad(std::string root, FileReader read)
       : root_(std::move(root)), read_(std::move(read)) {}
   bool Open() override;
-  std::optional<std::uint32_t> Sample() override;
+  std::optional<std::uint64_t> Sample() override;
 
  private:
   std::string root_;

@@ -28,10 +28,8 @@ WorkerSettings ReadWorkerIntegers(const SettingsStore& store) {
   s.mouse_cap = store.ReadInt(settings::kMouseCap);
   s.network_ave_time = static_cast<std::int32_t>(store.ReadInt(settings::kNetworkAveTime));
   s.cpu_ave_time = static_cast<std::int32_t>(store.ReadInt(settings::kCpuAveTime));
-  // KB/s in the file; a threshold past what 32 bits of bytes hold is out of reach.
-  const std::uint64_t disk = store.ReadInt(settings::kDiskTraffic);
-  s.disk_traffic =
-      disk > 0xFFFFFFFFu / 1024 ? 0xFFFFFFFFu : static_cast<std::uint32_t>(disk * 1024);
+  // KB/s in the file.
+  s.disk_traffic = std::uint64_t{store.ReadInt(settings::kDiskTraffic)} * 1024;
   s.disk_ave_time = static_cast<std::int32_t>(store.ReadInt(settings::kDiskAveTime));
   return s;
 }
@@ -50,7 +48,8 @@ void ReadWorkerLists(const SettingsStore& store, WorkerSettings* s) {
 int Observer::OpenReaders() {
   if (settings_.network_traffic != 0 && !network_.Open()) return IDS_PERF_INIT_NETWORK;
   if (settings_.cpu_usage != 0 && !processor_.Open()) return IDS_PERF_INIT_PROCESSOR;
-  if (settings_.disk_traffic != 0 && disk_ != nullptr && !disk_->Open()) return IDS_PERF_INIT_DISK;
+  disk_failed_ = settings_.disk_traffic != 0 && disk_ != nullptr && !disk_->Open();
+  if (disk_failed_) disk_ = nullptr;
   return 0;
 }
 
@@ -148,6 +147,8 @@ void RunWorker(const SettingsStore& store, WorkerPlatform& platform, ActivitySou
     platform.ShowError(message);
     return;  // ends without any report until the worker is started again
   }
+  // The disk check is the one a failed reader switches off on its own; the others go on.
+  if (observer.disk_failed()) platform.ShowError(IDS_PERF_INIT_DISK);
   ReadWorkerLists(store, &settings);
   observer.SetSettings(std::move(settings));
 

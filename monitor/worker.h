@@ -22,7 +22,8 @@ class WorkerPlatform {
   virtual bool Running() const = 0;
   // Sleeps until the wake-up event is signalled, then resets it.
   virtual void WaitForWakeUp() = 0;
-  // A modal message box with a string-table text, shown from the worker's own thread.
+  // A message with a string-table text for the user, handed to the main thread; never waits for
+  // the user.
   virtual void ShowError(int string_id) = 0;
   // The reason of the report that follows, in words a person reads ("process vlc"); a platform
   // that shows no reasons leaves it.
@@ -60,16 +61,16 @@ class LoadProbe {
   virtual ~LoadProbe() = default;
   virtual bool Open() = 0;
   // This pass's sample, or nothing when no fresh reading is available.
-  virtual std::optional<std::uint32_t> Sample() = 0;
+  virtual std::optional<std::uint64_t> Sample() = 0;
 };
 
 struct WorkerSettings {
-  std::uint32_t network_traffic = 0;  // bytes per second; 0 switches the network check off
+  std::uint64_t network_traffic = 0;  // bytes per second; 0 switches the network check off
   std::uint32_t cpu_usage = 0;        // percent; 0 switches the processor check off
   std::uint32_t mouse_cap = 0;
   std::int32_t network_ave_time = 4;
   std::int32_t cpu_ave_time = 4;
-  std::uint32_t disk_traffic = 0;  // bytes per second; 0 switches the disk check off
+  std::uint64_t disk_traffic = 0;  // bytes per second; 0 switches the disk check off
   std::int32_t disk_ave_time = 4;
   std::vector<std::string> window_patterns;             // upper-cased
   std::vector<std::string> window_patterns_as_written;  // the same as the user wrote them
@@ -97,9 +98,11 @@ class Observer {
 
   void SetSettings(WorkerSettings settings) { settings_ = std::move(settings); }
 
-  // Opens the readers whose threshold is set, network first. On failure returns the string id of
-  // the message to show (1000 network, 1004 processor, 1005 disk), else 0.
+  // Opens the readers whose threshold is set, network first. When the network or the processor
+  // reader fails, returns the string id of the message to show (1000, 1004), else 0. A disk
+  // reader that fails only switches the disk check off (see disk_failed).
   int OpenReaders();
+  bool disk_failed() const { return disk_failed_; }
 
   // Samples the loads, tests them, watches the cursor, looks for watched processes and windows,
   // and posts one or two reports.
@@ -113,13 +116,14 @@ class Observer {
   LoadProbe& network_;
   LoadProbe& processor_;
   LoadProbe* disk_;
+  bool disk_failed_ = false;
   WorkerSettings settings_;
-  std::deque<std::uint32_t> network_window_;
-  std::deque<std::uint32_t> processor_window_;
-  std::deque<std::uint32_t> disk_window_;
-  std::uint32_t network_average_ = 0;
-  std::uint32_t processor_average_ = 0;
-  std::uint32_t disk_average_ = 0;
+  std::deque<std::uint64_t> network_window_;
+  std::deque<std::uint64_t> processor_window_;
+  std::deque<std::uint64_t> disk_window_;
+  std::uint64_t network_average_ = 0;
+  std::uint64_t processor_average_ = 0;
+  std::uint64_t disk_average_ = 0;
   std::int32_t anchor_x_ = -1;
   std::int32_t anchor_y_ = -1;
 };

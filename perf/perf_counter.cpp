@@ -221,12 +221,15 @@ CPerfCounter::Change CPerfCounter::Advance(std::int64_t time) {
   return change;
 }
 
-std::int32_t CPerfCounter::GetRate() {
+std::uint64_t CPerfCounter::GetRate() {
   if (!valid_) return 0;
   const Change c = Advance(perf_time_);
   const double seconds = c.time / static_cast<double>(perf_freq_);  // NaN for 0 / 0
   if (!c.had_previous || !(c.value > 0) || !(seconds > 0)) return 0;
-  return LowBitsOfTruncated(c.value / seconds);
+  const double rate = c.value / seconds;
+  // Truncated toward zero; 2^64 and beyond (or an infinite quotient) saturate.
+  return rate < 18446744073709551616.0 ? static_cast<std::uint64_t>(rate)
+                                       : std::numeric_limits<std::uint64_t>::max();
 }
 
 std::int32_t CPerfCounter::GetPercent() {

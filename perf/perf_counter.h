@@ -53,8 +53,9 @@ class CPerfCounter {
   bool NextInstance();
   // The current instance's name, made unique within the block: name, name#1, name#2, ...
   std::string GetInstanceName();
-  // Counts per second since this instance's previous sample.
-  std::int32_t GetRate();
+  // Counts per second since this instance's previous sample; 0 when there is none or the count
+  // went backwards, the largest value when it does not fit.
+  std::uint64_t GetRate();
   // Busy percentage since this instance's previous sample (may lie outside 0 to 100).
   std::int32_t GetPercent();
   // The current instance's sample, found by its unique name or made new.

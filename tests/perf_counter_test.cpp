@@ -63,8 +63,8 @@ TestBlock ProcessorBlock(std::int64_t time_100ns, std::vector<std::int64_t> idle
 }
 
 // Rates of every instance of the next block, in order.
-std::vector<std::int32_t> Rates(CPerfCounter& c) {
-  std::vector<std::int32_t> rates;
+std::vector<std::uint64_t> Rates(CPerfCounter& c) {
+  std::vector<std::uint64_t> rates;
   if (!c.Query()) return rates;
   do rates.push_back(c.GetRate());
   while (c.NextInstance());
@@ -88,8 +88,8 @@ TEST(PerfCounter, RatesAgainstTheSampleOfTheSameInstance) {
   ASSERT_TRUE(c.Open("Network Interface", "Bytes Total/sec"));
   EXPECT_EQ(data.requested, std::vector<std::int32_t>{kNetworkObject});
   // Open sampled the first instance only: the second has no previous value yet.
-  EXPECT_EQ(Rates(c), (std::vector<std::int32_t>{100, 0}));
-  EXPECT_EQ(Rates(c), (std::vector<std::int32_t>{0, 100}));
+  EXPECT_EQ(Rates(c), (std::vector<std::uint64_t>{100, 0}));
+  EXPECT_EQ(Rates(c), (std::vector<std::uint64_t>{0, 100}));
   EXPECT_EQ(c.sample_count(), 2u);
 }
 
@@ -107,7 +107,7 @@ TEST(PerfCounter, SamplesOfInstancesThatWentAwayAreDroppedThoseThatStayKeepTheir
   ASSERT_TRUE(c.Open("Network Interface", "Bytes Total/sec"));
   std::size_t most = 0;
   for (int pass = 1; pass <= 300; ++pass) {
-    EXPECT_EQ(Rates(c)[0], 100) << pass;
+    EXPECT_EQ(Rates(c)[0], 100u) << pass;
     most = std::max(most, c.sample_count());
   }
   // eth0 and the VPN names of about the last minute, never the 60 names seen in all.
@@ -118,7 +118,7 @@ TEST(PerfCounter, RateEdgeCases) {
   struct Row {
     const char* name;
     std::int64_t x0, t0, x1, t1, freq;
-    std::int32_t rate;
+    std::uint64_t rate;
   };
   const Row rows[] = {
       {"plain", 1000, 0, 3000, 2000, 1000, 1000},
@@ -128,8 +128,9 @@ TEST(PerfCounter, RateEdgeCases) {
       {"time went backwards", 1000, 500, 2000, 400, 1000, 0},
       {"frequency 0", 1000, 0, 2000, 1000, 0, 0},
       {"previous value exactly 0", 0, 0, 5000, 1000, 1000, 0},
-      {"huge rate keeps its low 32 bits", 1, 0, 0x100000001LL, 1000, 1000, 0},
-      {"rate beyond 64 bits", 1, 0, 0x7FFFFFFFFFFFFFFFLL, 1, 1000000000000LL, 0},
+      {"3 GB/s, past 31 bits", 1, 0, 3000000001LL, 1000, 1000, 3000000000u},
+      {"10 GB/s, past 32 bits", 1, 0, 20000000001LL, 2000, 1000, 10000000000u},
+      {"rate beyond 64 bits saturates", 1, 0, 0x7FFFFFFFFFFFFFFFLL, 1, 1000000000000LL, UINT64_MAX},
   };
   for (const Row& r : rows) {
     FakePerfData data;
@@ -137,7 +138,7 @@ TEST(PerfCounter, RateEdgeCases) {
     data.blocks.push_back(BuildBlock(NetworkBlock(r.t1, r.freq, {{"eth0", r.x1}})));
     CPerfCounter c(data);
     ASSERT_TRUE(c.Open("Network Interface", "Bytes Total/sec")) << r.name;
-    EXPECT_EQ(Rates(c), std::vector<std::int32_t>{r.rate}) << r.name;
+    EXPECT_EQ(Rates(c), std::vector<std::uint64_t>{r.rate}) << r.name;
   }
 }
 
@@ -197,8 +198,8 @@ TEST(PerfCounter, SamplesFollowTheUniqueNames) {
   data.blocks.push_back(BuildBlock(NetworkBlock(1, 1, {{"x", 1010}, {"x", 110}})));
   CPerfCounter c(data);
   ASSERT_TRUE(c.Open("Network Interface", "Bytes Total/sec"));
-  EXPECT_EQ(Rates(c), (std::vector<std::int32_t>{0, 0}));
-  EXPECT_EQ(Rates(c), (std::vector<std::int32_t>{910, 0}));  // x#1 went backwards: 110 < 1000
+  EXPECT_EQ(Rates(c), (std::vector<std::uint64_t>{0, 0}));
+  EXPECT_EQ(Rates(c), (std::vector<std::uint64_t>{910, 0}));  // x#1 went backwards: 110 < 1000
 }
 
 TEST(PerfCounter, WideNamesAreConverted) {
@@ -240,7 +241,7 @@ TEST(PerfCounter, QueryRefusesBlocksWithoutWhatItWatches) {
     CPerfCounter c(data);
     EXPECT_FALSE(c.Open("Network Interface", "Bytes Total/sec")) << r.name;
     // Without a good block the per-instance operations give nothing and make no sample.
-    EXPECT_EQ(c.GetRate(), 0);
+    EXPECT_EQ(c.GetRate(), 0u);
     EXPECT_EQ(c.GetInstanceName(), "");
     EXPECT_EQ(c.sample_count(), 0u);
   }

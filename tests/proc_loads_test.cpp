@@ -133,13 +133,15 @@ TEST(ProcLoads, NetworkRateLeavesOutLoopbacksAndTreatsFirstAndBackwardsAsNone) {
   const struct {
     int seconds;
     std::uint64_t lo, eth0;
-    std::uint32_t rate;
+    std::uint64_t rate;
   } steps[] = {
-      {1, 5000000, 3000, 2000},  // loopback traffic is left out
-      {2, 5000000, 7000, 2000},  // per second
-      {1, 5000000, 100, 0},      // went backwards (a reset): no load
-      {1, 5000000, 100, 0},      // no traffic
-      {0, 5000000, 900, 0},      // no time passed
+      {1, 5000000, 3000, 2000},                // loopback traffic is left out
+      {2, 5000000, 7000, 2000},                // per second
+      {1, 5000000, 3000007000, 3000000000},    // 3 GB/s, past 31 bits
+      {1, 5000000, 13000007000, 10000000000},  // 10 GB/s, past 32 bits
+      {1, 5000000, 100, 0},                    // went backwards (a reset): no load
+      {1, 5000000, 100, 0},                    // no traffic
+      {0, 5000000, 900, 0},                    // no time passed
   };
   for (const auto& s : steps) {
     t.now += std::chrono::seconds(s.seconds);

@@ -83,12 +83,12 @@ class FakeProbe : public LoadProbe {
     ++opens;
     return open_ok;
   }
-  std::optional<std::uint32_t> Sample() override {
+  std::optional<std::uint64_t> Sample() override {
     ++samples_taken;
     return sample;
   }
   bool open_ok = true;
-  std::optional<std::uint32_t> sample;
+  std::optional<std::uint64_t> sample;
   int opens = 0, samples_taken = 0;
 };
 
@@ -237,7 +237,7 @@ TEST_F(ObserverTest, OpensNetworkFirstAndStopsAtTheFirstFailure) {
 TEST(PushAndAverage, DividesByTheWindowLengthPlusOne) {
   struct Row {
     std::int32_t n;
-    std::vector<std::uint32_t> samples, averages;
+    std::vector<std::uint64_t> samples, averages;
   };
   const Row rows[] = {
       {4, {100, 100, 100, 100, 100, 0}, {20, 40, 60, 80, 100, 80}},
@@ -246,11 +246,13 @@ TEST(PushAndAverage, DividesByTheWindowLengthPlusOne) {
       {-1, {7, 9}, {7, 9}},  // a negative length counts as 0
       {-2147483647 - 1, {5}, {5}},
       {2, {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF}, {0x55555555, 0xAAAAAAAA, 0xFFFFFFFF}},
+      {1, {10000000000, 10000000000}, {5000000000, 10000000000}},       // 10 GB/s
+      {1, {UINT64_MAX, UINT64_MAX}, {UINT64_MAX / 2, UINT64_MAX / 2}},  // the sum saturates
   };
   for (const Row& r : rows) {
-    std::deque<std::uint32_t> window;
-    std::vector<std::uint32_t> averages;
-    for (std::uint32_t s : r.samples) averages.push_back(PushAndAverage(s, window, r.n));
+    std::deque<std::uint64_t> window;
+    std::vector<std::uint64_t> averages;
+    for (std::uint64_t s : r.samples) averages.push_back(PushAndAverage(s, window, r.n));
     EXPECT_EQ(averages, r.averages) << "n=" << r.n;
     EXPECT_LE(window.size(), static_cast<std::size_t>(r.n < 0 ? 1 : r.n + 1));
   }
@@ -305,6 +307,17 @@ TEST_F(RunWorkerTest, ReaderThatCannotBeOpenedEndsTheWorkerWithItsMessage) {
   EXPECT_EQ(processor_.opens, 0);
   EXPECT_TRUE(platform_.posts.empty());
   EXPECT_EQ(platform_.waits, 0);
+}
+
+TEST_F(RunWorkerTest, ADiskReaderThatCannotBeOpenedSwitchesOnlyTheDiskCheckOff) {
+  Ini("[GENERAL]\nDiskTraffic=1\nMouseCap=1\n");
+  FakeProbe disk;
+  disk.open_ok = false;
+  platform_.on_wait = [&] { platform_.running = false; };
+  RunWorker(store_, platform_, sources_, network_, processor_, &disk);
+  EXPECT_EQ(platform_.errors, std::vector<int>{IDS_PERF_INIT_DISK});
+  EXPECT_EQ(platform_.posts, Reports{kIdle});  // the pass ran
+  EXPECT_EQ(disk.samples_taken, 0);
 }
 
 }  // namespace

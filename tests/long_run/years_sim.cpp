@@ -83,8 +83,8 @@ struct Sources : ActivitySources {
 // A processor probe that returns what the world says.
 struct Cpu : LoadProbe {
   bool Open() override { return true; }
-  std::optional<std::uint32_t> Sample() override { return sample; }
-  std::uint32_t sample = 0;
+  std::optional<std::uint64_t> Sample() override { return sample; }
+  std::uint64_t sample = 0;
 };
 
 // Two interfaces whose byte counters wrap: one at 2^64, one at 2^32 (as 32-bit kernels count).
@@ -99,12 +99,12 @@ struct Network {
 };
 
 // The slow reference of one sliding average.
-std::uint32_t SlowAverage(std::deque<std::uint32_t>& window, std::uint32_t sample, int n) {
+std::uint64_t SlowAverage(std::deque<std::uint64_t>& window, std::uint64_t sample, int n) {
   window.push_back(sample);
   while (static_cast<int>(window.size()) > n + 1) window.pop_front();
   std::uint64_t sum = 0;
-  for (std::uint32_t s : window) sum += s;
-  return static_cast<std::uint32_t>(sum / static_cast<std::uint64_t>(n + 1));
+  for (std::uint64_t s : window) sum += s;
+  return sum / static_cast<std::uint64_t>(n + 1);
 }
 
 struct Clicks : TrayClickPlatform {
@@ -134,7 +134,7 @@ int Run(std::uint64_t ticks) {
   std::unique_ptr<ProcNetworkLoad> network;
   std::unique_ptr<Observer> observer;
   // The reference model.
-  std::deque<std::uint32_t> ref_net, ref_cpu;
+  std::deque<std::uint64_t> ref_net, ref_cpu;
   std::uint64_t prev_eth0 = 0, prev_wlan0 = 0;
   bool have_prev = false;
   std::int32_t anchor_x = -1, anchor_y = -1;
@@ -226,14 +226,13 @@ int Run(std::uint64_t ticks) {
       prev_eth0 = net.eth0;
       prev_wlan0 = net.wlan0;
       have_prev = true;
-      const auto sample = static_cast<std::uint32_t>(sum > 0xFFFFFFFFu ? 0xFFFFFFFFu : sum);
-      if (SlowAverage(ref_net, sample, ws.network_ave_time) > ws.network_traffic) {
+      if (SlowAverage(ref_net, sum, ws.network_ave_time) > ws.network_traffic) {
         expected.emplace_back(SET_BUSY | SET_MARGIN, KIND_NETWORK);
         load = true;
       }
     }
     if (ws.cpu_usage != 0) {
-      const std::uint32_t avg = SlowAverage(ref_cpu, cpu.sample, ws.cpu_ave_time);
+      const std::uint64_t avg = SlowAverage(ref_cpu, cpu.sample, ws.cpu_ave_time);
       if (!load && avg > ws.cpu_usage) {
         expected.emplace_back(SET_BUSY | SET_MARGIN, KIND_CPU);
         load = true;
