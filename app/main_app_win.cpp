@@ -62,21 +62,36 @@ HWND RunningInstanceWindow(const std::string& base_name) {
   return unknown;
 }
 
-// Sends a request to the running instance; false when it did not take it.
-bool SendRunning(const std::string& base_name, std::uintptr_t request, const void* data,
-                 DWORD size) {
-  // The running instance may still be starting: its window comes a moment after its mutex.
+// Whether the instance's mutex exists; looked at without taking it. One made by a process of a
+// higher integrity level cannot be opened from here, but exists all the same.
+bool InstanceMutexExists(const std::string& base_name) {
+  win::UniqueHandle mutex(OpenMutexA(SYNCHRONIZE, FALSE, base_name.c_str()));
+  return mutex || GetLastError() == ERROR_ACCESS_DENIED;
+}
+
+// The running instance's main window, waited for a while: it comes a moment after its mutex.
+HWND FindRunning(const std::string& base_name) {
   HWND target = nullptr;
   for (int attempt = 0; attempt < 50 && target == nullptr; ++attempt) {
     if (attempt != 0) Sleep(100);
     target = RunningInstanceWindow(base_name);
   }
+  return target;
+}
+
+// Sends a request to the running instance's window; false when it did not take it.
+bool SendTo(HWND target, std::uintptr_t request, const void* data, DWORD size) {
   if (target == nullptr) return false;
   COPYDATASTRUCT copy = {request, size, const_cast<void*>(data)};
   DWORD_PTR taken = FALSE;
   return SendMessageTimeoutA(target, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&copy),
                              SMTO_ABORTIFHUNG, 10000, &taken) != 0 &&
          taken == TRUE;
+}
+
+bool SendRunning(const std::string& base_name, std::uintptr_t request, const void* data,
+                 DWORD size) {
+  return SendTo(FindRunning(base_name), request, data, size);
 }
 
 // Hands a hold or its stop to the running instance; false when it did not take it.
@@ -87,13 +102,24 @@ bool HandOver(const KeepAwakeRequest& request, const std::string& base_name) {
              : SendRunning(base_name, kCopyDataHold, &seconds, sizeof seconds);
 }
 
+// Asks the running instance to show its settings sheet, which may then come to the front.
+void OpenRunningSettings(const std::string& base_name) {
+  if (HWND target = RunningInstanceWindow(base_name); target != nullptr) {
+    DWORD pid = 0;
+    if (GetWindowThreadProcessId(target, &pid) != 0) AllowSetForegroundWindow(pid);
+  }
+  SendRunning(base_name, kCopyDataSettings, nullptr, 0);
+}
+
 // The running instance's answer to --status, which comes to a window of this process while the
-// request waits; empty when none came.
+// request waits; empty when none came. Only the window that was asked may answer.
 std::string g_status;
+HWND g_status_from = nullptr;
 
 LRESULT CALLBACK StatusAnswer(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   const auto* copy = reinterpret_cast<const COPYDATASTRUCT*>(lparam);
-  if (message == WM_COPYDATA && copy != nullptr && copy->dwData == kCopyDataStatusReply &&
+  if (message == WM_COPYDATA && copy != nullptr && g_status_from != nullptr &&
+      reinterpret_cast<HWND>(wparam) == g_status_from && copy->dwData == kCopyDataStatusReply &&
       copy->lpData != nullptr && copy->cbData <= 4096) {
     g_status.assign(static_cast<const char*>(copy->lpData), copy->cbData);
     return TRUE;
@@ -105,14 +131,19 @@ std::string AskStatus(const std::string& base_name) {
   WNDCLASSA kind = {};
   kind.lpfnWndProc = StatusAnswer;
   kind.hInstance = GetModuleHandleA(nullptr);
-  kind.lpszClassName = "DozerinStatusAnswer";
+  kind.lpszClassName = kStatusAnswerClass;
   RegisterClassA(&kind);
   HWND answer = CreateWindowExA(0, kind.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
                                 kind.hInstance, nullptr);
   if (answer == nullptr) return {};
-  const std::uint64_t asker = reinterpret_cast<std::uintptr_t>(answer);
+  // The answer may come from an instance of a lower integrity level than this start.
+  ChangeWindowMessageFilterEx(answer, WM_COPYDATA, MSGFLT_ALLOW, nullptr);
+  const StatusRequest request = {reinterpret_cast<std::uintptr_t>(answer), GetCurrentProcessId(),
+                                 0};
   g_status.clear();
-  if (!SendRunning(base_name, kCopyDataStatus, &asker, sizeof asker)) g_status.clear();
+  g_status_from = FindRunning(base_name);
+  if (!SendTo(g_status_from, kCopyDataStatus, &request, sizeof request)) g_status.clear();
+  g_status_from = nullptr;
   DestroyWindow(answer);
   return g_status;
 }
@@ -138,9 +169,9 @@ void SayLine(const std::string& line) {
   win::ShowMessage(nullptr, line, MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
 }
 
-// Runs the command of --while under a hold: the running instance's when it takes it (it keeps the
-// hold until this process ends), else this process's own execution state for the command's life.
-// The command's exit code; 127 when it could not be started.
+// Runs the command of --while under a hold: this process's own execution state for the command's
+// life, and the running instance's hold when it takes it (it keeps the hold, shown with its
+// reason, until this process ends). The command's exit code; 127 when it could not be started.
 int RunWhile(const std::vector<std::string>& command, bool instance_running,
              const std::string& base_name) {
   std::string line = JoinCommandLine(command);
@@ -167,9 +198,10 @@ int RunWhile(const std::vector<std::string>& command, bool instance_running,
   request.requester_pid = GetCurrentProcessId();
   const std::string holder = WhileHolder(command[0], started.dwProcessId);
   std::memcpy(request.holder, holder.data(), std::min(holder.size(), sizeof request.holder));
-  if (!instance_running || !SendRunning(base_name, kCopyDataWhile, &request, sizeof request)) {
-    SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
-  }
+  // Its own request too, for the command's whole life: a hold handed over ends with the instance,
+  // which may end first.
+  SetThreadExecutionState(ES_CONTINUOUS | ES_SYSTEM_REQUIRED);
+  if (instance_running) SendRunning(base_name, kCopyDataWhile, &request, sizeof request);
   WaitForSingleObject(process.get(), INFINITE);
   DWORD code = 1;
   GetExitCodeProcess(process.get(), &code);
@@ -209,11 +241,22 @@ bool CMainApp::InitInstance() {
   store_.SetPath(paths_.ini);
   log_.Configure(paths_.log, store_.ReadInt(settings::kLog) != 0);
 
-  platform_->instance_mutex.Reset(CreateMutexA(nullptr, TRUE, paths_.base_name.c_str()));
-  const bool instance_running = GetLastError() == ERROR_ALREADY_EXISTS;
+  // A start that only asks the instance something never owns the instance's mutex, not even for
+  // a moment: while it waits or shows a message, a normal start must still become the instance.
+  const bool asks_only = keep_awake_.ask_status ||
+                         keep_awake_.kind == KeepAwakeRequest::Kind::kStop ||
+                         keep_awake_.kind == KeepAwakeRequest::Kind::kWhile;
+  bool instance_running = InstanceMutexExists(paths_.base_name);
+  if (!instance_running && !asks_only) {
+    SetLastError(ERROR_SUCCESS);
+    platform_->instance_mutex.Reset(CreateMutexA(nullptr, TRUE, paths_.base_name.c_str()));
+    // Another start made it in between, or it was made at another integrity level.
+    const DWORD error = GetLastError();
+    instance_running = error == ERROR_ALREADY_EXISTS ||
+                       (!platform_->instance_mutex && error == ERROR_ACCESS_DENIED);
+    if (instance_running) platform_->instance_mutex.Reset();
+  }
   if (keep_awake_.kind == KeepAwakeRequest::Kind::kWhile) {
-    // Not an instance: a normal start may come while the command runs.
-    platform_->instance_mutex.Reset();
     start_exit_code_ = RunWhile(keep_awake_.command, instance_running, paths_.base_name);
     return false;
   }
@@ -226,7 +269,7 @@ bool CMainApp::InitInstance() {
                        MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND);
       start_exit_code_ = 1;
     }
-    if (keep_awake_.open_settings) SendRunning(paths_.base_name, kCopyDataSettings, nullptr, 0);
+    if (keep_awake_.open_settings) OpenRunningSettings(paths_.base_name);
     if (keep_awake_.ask_status) {
       const std::string status = AskStatus(paths_.base_name);
       SayLine(status.empty() ? win::LoadResString(IDS_NOT_RUNNING) : status);

@@ -33,6 +33,9 @@ KeepAwakeRequest ParseKeepAwake(const std::vector<std::string>& args);
 // each quoted only when it must be, backslashes doubled only before a quote.
 std::string JoinCommandLine(const std::vector<std::string>& args);
 
+// The most commands kept awake at once: each hold keeps a handle (a descriptor) of its process.
+inline constexpr std::size_t kMaxWhileHolds = 64;
+
 // Who a hold for a command is kept for, as its tooltip names it: "make (pid 4242)".
 std::string WhileHolder(std::string_view program, std::uint64_t pid);
 

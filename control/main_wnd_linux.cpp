@@ -473,6 +473,7 @@ void CMainWnd::RunSettingsCommand() {
   SettleXlibRequests();  // a dialog's windows send many, the last as they are destroyed
   if (!confirmed || closed_) return;
   LoadSettings();
+  disk_error_shown_ = false;
   FileError e = FileError::kNone;
   StopWorkThread(&e);
   if (e == FileError::kNone) StartWorkThread(&e);
@@ -484,6 +485,12 @@ void CMainWnd::Report(FileError error) {
 }
 
 void CMainWnd::ShowError(int string_id) {
+  // The disk check is off and the worker goes on: said once, not at every restart of the worker
+  // (each resume) until the settings change.
+  if (string_id == IDS_PERF_INIT_DISK) {
+    if (disk_error_shown_) return;
+    disk_error_shown_ = true;
+  }
   // Not modal: the main loop goes on with its ticks meanwhile.
   auto* box =
       new QMessageBox(QMessageBox::Warning, Ui(IDS_APP_TITLE), Ui(string_id), QMessageBox::Ok);

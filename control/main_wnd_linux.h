@@ -28,8 +28,6 @@ class UPowerSource;
 // Where a second start finds the running instance on the session bus (its name: BusName()).
 inline constexpr char kBusPath[] = "/org/dozerin/Dozerin";
 inline constexpr char kBusInterface[] = "org.dozerin.Dozerin";
-// The most commands kept awake at once: each hold keeps a descriptor of its process.
-inline constexpr std::size_t kMaxWhileHolds = 64;
 
 // The running instance's methods on the session bus: KeepAwake(seconds), 0 for no end, Stop(),
 // KeepAwakeWhile(holder) that holds until the calling process ends, Settings() that opens the
@@ -133,6 +131,7 @@ class CMainWnd : public QObject, private InhibitPlatform {
   QString why_;                      // the reason of the last activity that kept the machine awake
   bool closed_ = false;
   bool settings_open_ = false;
+  bool disk_error_shown_ = false;  // since the settings were last changed
   int notice_ = 0;  // what cannot be watched on this display, shown in the settings too
   SettingsDialog* dialog_ = nullptr;  // while it is open
   // The processes holds for commands wait for, newest last.

@@ -34,6 +34,30 @@ class LoadedMenu {
   HMENU menu_;
 };
 
+// Whether a status answer may go to this window: a message-only answer window of the process that
+// says it asks, and that process another start of this same program. The answer is sent and
+// waited for, so it never goes to just any window a sender names.
+bool IsStatusAnswerWindow(HWND window, DWORD pid) {
+  DWORD owner = 0;
+  if (window == nullptr || GetWindowThreadProcessId(window, &owner) == 0 || owner != pid ||
+      owner == GetCurrentProcessId()) {
+    return false;
+  }
+  char kind[64] = {};
+  if (GetClassNameA(window, kind, sizeof kind) == 0 || std::strcmp(kind, kStatusAnswerClass) != 0) {
+    return false;
+  }
+  win::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner));
+  char image[MAX_PATH * 4] = {};
+  DWORD size = sizeof image;
+  char own[MAX_PATH * 4] = {};
+  const DWORD own_size = GetModuleFileNameA(nullptr, own, sizeof own);
+  return process && QueryFullProcessImageNameA(process.get(), 0, image, &size) && own_size != 0 &&
+         own_size < sizeof own &&
+         lstrcmpiA(DeriveSidePaths(std::string(image, size)).base_name.c_str(),
+                   DeriveSidePaths(std::string(own, own_size)).base_name.c_str()) == 0;
+}
+
 }  // namespace
 
 CMainWnd* CMainWnd::Create(CMainApp& app) {
@@ -131,7 +155,7 @@ LRESULT CMainWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
         return 0;
       }
       if (LOWORD(wparam) == ID_SETTINGS) {
-        RunSettingsCommand();
+        OpenSettings();
         return 0;
       }
       if (LOWORD(wparam) == ID_HOLD_STOP) {
@@ -165,6 +189,9 @@ LRESULT CMainWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
       }
       Report(machine_.OnActivityEvent(ReportRequests(wparam), static_cast<std::uint32_t>(lparam)));
       return 1;
+    case WM_WORKER_ERROR:
+      ShowWorkerError(wparam);
+      return 0;
     default:
       if (message == TaskbarCreatedMessage() && message != 0) {
         // A new taskbar may come with a new scale.
@@ -179,6 +206,13 @@ LRESULT CMainWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
 
 LRESULT CMainWnd::OnCreate(WPARAM wparam, LPARAM lparam) {
   if (Default(WM_CREATE, wparam, lparam) == -1) return -1;
+  // Requests come from other starts of the program, which may run at a lower integrity level than
+  // this one (an instance run as administrator); the taskbar's restart notice comes from Explorer.
+  // Windows drops both otherwise. Only these two get through.
+  ChangeWindowMessageFilterEx(hwnd(), WM_COPYDATA, MSGFLT_ALLOW, nullptr);
+  if (TaskbarCreatedMessage() != 0) {
+    ChangeWindowMessageFilterEx(hwnd(), TaskbarCreatedMessage(), MSGFLT_ALLOW, nullptr);
+  }
   OSVERSIONINFOA version = {};
   version.dwOSVersionInfoSize = sizeof version;
   if (GetVersionExA(&version)) machine_.SetAwayModeCapable(version.dwMajorVersion >= 6);
@@ -215,27 +249,43 @@ LRESULT CMainWnd::OnCopyData(const COPYDATASTRUCT* data) {
     PostMessageA(hwnd(), WM_COMMAND, ID_SETTINGS, 0);  // a dialog of its own loop, after the reply
     return TRUE;
   }
-  std::uint64_t asker = 0;
-  if (data->dwData == kCopyDataStatus && data->cbData == sizeof asker && data->lpData != nullptr) {
-    std::memcpy(&asker, data->lpData, sizeof asker);
+  if (data->dwData == kCopyDataStatus && data->cbData == sizeof(StatusRequest) &&
+      data->lpData != nullptr) {
+    StatusRequest request;
+    std::memcpy(&request, data->lpData, sizeof request);
+    const auto asker = reinterpret_cast<HWND>(static_cast<std::uintptr_t>(request.window));
+    if (!IsStatusAnswerWindow(asker, request.pid)) return FALSE;
     const std::string line = StatusLine(tooltip_);
     COPYDATASTRUCT answer = {kCopyDataStatusReply, static_cast<DWORD>(line.size()),
                              const_cast<char*>(line.data())};
+    // The asker waits inside its own request, so it answers at once; one that does not is not
+    // waited for long.
     DWORD_PTR ignored = 0;
-    SendMessageTimeoutA(reinterpret_cast<HWND>(static_cast<std::uintptr_t>(asker)), WM_COPYDATA,
-                        reinterpret_cast<WPARAM>(hwnd()), reinterpret_cast<LPARAM>(&answer),
-                        SMTO_ABORTIFHUNG, 5000, &ignored);
+    SendMessageTimeoutA(asker, WM_COPYDATA, reinterpret_cast<WPARAM>(hwnd()),
+                        reinterpret_cast<LPARAM>(&answer), SMTO_ABORTIFHUNG | SMTO_ERRORONEXIT,
+                        kStatusReplyTimeoutMs, &ignored);
     return TRUE;
   }
   if (data->dwData == kCopyDataWhile && data->cbData == sizeof(WhileRequest) &&
       data->lpData != nullptr) {
     WhileRequest request;
     std::memcpy(&request, data->lpData, sizeof request);
+    const std::string holder(request.holder, strnlen(request.holder, sizeof request.holder));
+    // A process that asks again keeps its one hold, under the name it gives now.
+    for (WhileHold& hold : while_holds_) {
+      if (hold.pid == request.requester_pid &&
+          WaitForSingleObject(hold.process.get(), 0) == WAIT_TIMEOUT) {
+        hold.holder = holder;
+        ReplyMessage(TRUE);
+        UpdateTooltip();
+        return TRUE;
+      }
+    }
+    if (while_holds_.size() >= kMaxWhileHolds) return FALSE;
     win::UniqueHandle process(OpenProcess(SYNCHRONIZE, FALSE, request.requester_pid));
     if (!process) return FALSE;
     ReplyMessage(TRUE);
-    StartWhile(std::move(process),
-               std::string(request.holder, strnlen(request.holder, sizeof request.holder)));
+    StartWhile(std::move(process), request.requester_pid, holder);
     return TRUE;
   }
   std::int64_t seconds = -1;
@@ -249,8 +299,8 @@ LRESULT CMainWnd::OnCopyData(const COPYDATASTRUCT* data) {
   return TRUE;
 }
 
-void CMainWnd::StartWhile(win::UniqueHandle process, const std::string& holder) {
-  while_holds_.emplace_back(std::move(process), holder);
+void CMainWnd::StartWhile(win::UniqueHandle process, DWORD pid, const std::string& holder) {
+  while_holds_.push_back({std::move(process), pid, holder});
   const FileError e = machine_.StartCommandHold();
   reason_ = kHoldReason;
   UpdateTooltip();
@@ -261,7 +311,7 @@ void CMainWnd::EndFinishedWhiles() {
   if (while_holds_.empty()) return;
   FileError e = FileError::kNone;
   for (auto it = while_holds_.begin(); it != while_holds_.end();) {
-    if (WaitForSingleObject(it->first.get(), 0) != WAIT_OBJECT_0) {
+    if (WaitForSingleObject(it->process.get(), 0) != WAIT_OBJECT_0) {
       ++it;
       continue;
     }
@@ -342,11 +392,13 @@ void CMainWnd::RunSettingsCommand() {
   // object is then gone.
   win::LivenessGuard guard(*this);
   settings_open_ = true;
+  SetForegroundWindow(hwnd());  // the sheet comes up in front, where the asker allowed it
   // The sheet's modal loop goes on dispatching this window's ticks, events and broadcasts.
   const bool confirmed = ShowSettingsSheet(hwnd(), app_.store());
   if (!guard.alive()) return;
   if (confirmed) {
     LoadSettings();
+    disk_error_shown_ = false;
     FileError e = FileError::kNone;
     StopWorkThread(&e);
     if (!guard.alive()) return;
@@ -358,10 +410,41 @@ void CMainWnd::RunSettingsCommand() {
   settings_open_ = false;
 }
 
+void CMainWnd::ShowWorkerError(WPARAM id) {
+  // Only the worker's own messages: any process may post to this window.
+  if (id != IDS_PERF_INIT_NETWORK && id != IDS_PERF_INIT_PROCESSOR && id != IDS_PERF_INIT_DISK &&
+      id != IDS_OUT_OF_MEMORY && id != IDS_UNEXPECTED_ERROR) {
+    return;
+  }
+  // The disk check is off and the worker goes on: said once, not at every restart of the worker
+  // (each resume) until the settings change.
+  if (id == IDS_PERF_INIT_DISK) {
+    if (disk_error_shown_) return;
+    disk_error_shown_ = true;
+  }
+  if (error_box_open_) return;  // one box at a time
+  error_box_open_ = true;
+  win::LivenessGuard guard(*this);
+  // Often with nothing of the program on screen: the box comes to the front.
+  win::ShowMessage(nullptr, win::LoadResString(static_cast<UINT>(id)),
+                   MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND);
+  if (guard.alive()) error_box_open_ = false;
+}
+
+void CMainWnd::OpenSettings() {
+  if (!settings_open_) {
+    RunSettingsCommand();
+    return;
+  }
+  // One sheet at a time: the open one (or the box it shows) comes to the front.
+  HWND front = GetLastActivePopup(hwnd());
+  if (front != nullptr && front != hwnd()) SetForegroundWindow(front);
+}
+
 void CMainWnd::OnTrayDoubleClick() {
   SetForegroundWindow(hwnd());
   SetFocus(hwnd());
-  if (!settings_open_) RunSettingsCommand();
+  OpenSettings();
 }
 
 void CMainWnd::OnTrayRightClick() {
@@ -410,7 +493,7 @@ std::string CMainWnd::TooltipText() const {
       win::LoadResString(IDS_HOLD_MINUTES_LEFT),
       machine_.hand_hold() || while_holds_.empty()
           ? win::LoadResString(IDS_HOLD_NO_END)
-          : text::FillIn(win::LoadResString(IDS_HOLD_WHILE), while_holds_.back().second),
+          : text::FillIn(win::LoadResString(IDS_HOLD_WHILE), while_holds_.back().holder),
       win::LoadResString(IDS_BATTERY_FLOOR), win::LoadResString(IDS_BATTERY_BY_HAND_ONLY));
 }
 

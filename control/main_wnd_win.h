@@ -58,9 +58,13 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   // frame drawn for that size, unless they are loaded at that size already.
   void LoadStateIcons();
   void RunSettingsCommand();
+  // Shows the settings sheet, or brings the one open to the front.
+  void OpenSettings();
+  // A message of the worker's (a reader that cannot be opened), in a box of this thread.
+  void ShowWorkerError(WPARAM id);
   // A hold for a command, named by `holder`, that lasts while `process` runs (and while any other
   // such hold lasts); and the look at the tick that ends it.
-  void StartWhile(win::UniqueHandle process, const std::string& holder);
+  void StartWhile(win::UniqueHandle process, DWORD pid, const std::string& holder);
   void EndFinishedWhiles();
   // Reports a failed log write of a handler that has ended early.
   void Report(FileError error);
@@ -79,10 +83,18 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   UINT_PTR tick_timer_id_ = 0;
   WorkerThread worker_;  // the running worker, or empty
   bool settings_open_ = false;
-  std::string reason_;   // of the last report that kept the machine awake
-  std::string tooltip_;  // as the icon shows it
-  // The processes holds for commands wait for, newest last.
-  std::vector<std::pair<win::UniqueHandle, std::string>> while_holds_;
+  bool error_box_open_ = false;
+  bool disk_error_shown_ = false;  // since the settings were last changed
+  std::string reason_;             // of the last report that kept the machine awake
+  std::string tooltip_;            // as the icon shows it
+  // The processes holds for commands wait for, newest last; one per process, kMaxWhileHolds at
+  // most.
+  struct WhileHold {
+    win::UniqueHandle process;
+    DWORD pid;
+    std::string holder;
+  };
+  std::vector<WhileHold> while_holds_;
   // The power source's and the charge's change notifications, while registered.
   HPOWERNOTIFY power_notices_[2] = {};
 };

@@ -20,6 +20,9 @@ inline constexpr int kStateIcons[kStateCount] = {IDI_STATE_IDLE, IDI_STATE_MARGI
 
 // The worker's report to the main window (WM_USER + 100).
 inline constexpr std::uint32_t WM_ACTIVITY_EVENT = 0x0464;
+// A message the worker has for the user, shown by the main window (WM_USER + 101); wParam is its
+// string id.
+inline constexpr std::uint32_t WM_WORKER_ERROR = 0x0465;
 
 // Request bits, in wParam.
 inline constexpr std::uint32_t SET_IDLE = 0x0001;
@@ -41,8 +44,8 @@ inline constexpr std::uint32_t KIND_REMOTE = 0x80;  // a connection to a watched
 inline constexpr std::uintptr_t kCopyDataHold = 0x444F5A48;      // "DOZH"
 inline constexpr std::uintptr_t kCopyDataStopHold = 0x444F5A53;  // "DOZS"
 // --settings and --status handed over the same way: the settings carry nothing; a status request
-// carries the asking window as a 64-bit integer, to which the answer's text goes back in a
-// WM_COPYDATA of its own before the request returns.
+// carries a StatusRequest, to whose window the answer's text goes back in a WM_COPYDATA of its own
+// before the request returns.
 inline constexpr std::uintptr_t kCopyDataSettings = 0x444F5A45;     // "DOZE"
 inline constexpr std::uintptr_t kCopyDataStatus = 0x444F5A51;       // "DOZQ"
 inline constexpr std::uintptr_t kCopyDataStatusReply = 0x444F5A52;  // "DOZR"
@@ -53,6 +56,15 @@ struct WhileRequest {
   std::uint32_t requester_pid;
   char holder[300];
 };
+// A status request names the asking window and its process; the window is a message-only window
+// of this class.
+struct StatusRequest {
+  std::uint64_t window;
+  std::uint32_t pid;
+  std::uint32_t reserved;
+};
+inline constexpr char kStatusAnswerClass[] = "DozerinStatusAnswer";
+inline constexpr unsigned kStatusReplyTimeoutMs = 2000;
 
 // Execution-state flags.
 inline constexpr std::uint32_t kEsSystemRequired = 0x00000001;

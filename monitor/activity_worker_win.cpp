@@ -30,9 +30,9 @@ class Win32WorkerPlatform : public WorkerPlatform {
   void WaitForWakeUp() override { control_.WaitForWakeUp(); }
   void Explain(std::string_view why) override { control_.SetReason(why); }
   void ShowError(int string_id) override {
-    // From the background: the box comes to the front instead of waiting unseen behind others.
-    win::ShowMessage(nullptr, win::LoadResString(static_cast<UINT>(string_id)),
-                     MB_OK | MB_ICONEXCLAMATION | MB_SETFOREGROUND);
+    // The main window shows it: a box on this thread would hold up every stop of the worker, and
+    // a suspend waits for that stop.
+    control_.Post(WM_WORKER_ERROR, static_cast<WPARAM>(string_id), 0);
   }
 
  private:

@@ -1,5 +1,9 @@
 #include "monitor/worker_thread_win.h"
 
+#include <new>
+
+#include "control/vocabulary.h"
+
 namespace dozerin {
 namespace {
 
@@ -11,11 +15,14 @@ struct ThreadStart {
 
 DWORD WINAPI WorkerEntry(LPVOID parameter) {
   const std::unique_ptr<ThreadStart> start(static_cast<ThreadStart*>(parameter));
+  // Ends like a worker whose reader failed: the main window tells the user, nothing more is
+  // reported.
   try {
     start->body(*start->control);
+  } catch (const std::bad_alloc&) {
+    start->control->Post(WM_WORKER_ERROR, IDS_OUT_OF_MEMORY, 0);
   } catch (...) {
-    // Ends like a worker whose reader failed: the user is told, nothing more is reported.
-    win::ReportCurrentException();
+    start->control->Post(WM_WORKER_ERROR, IDS_UNEXPECTED_ERROR, 0);
   }
   return 0;
 }

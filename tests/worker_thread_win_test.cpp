@@ -199,12 +199,17 @@ TEST(Exceptions, AreReportedAtTheWindowProcedureAndTheWorkerBoundary) {
   EXPECT_EQ(nested.get(), 1u);
   DestroyWindow(w->hwnd());
 
-  // On the worker's thread: reported there, and the worker ends.
-  auto box = CloseNextBox();
-  WorkerThread worker =
-      WorkerThread::Start(nullptr, [](WorkerControl&) { throw std::bad_alloc(); });
-  EXPECT_EQ(box.get(), out_of_memory);
+  // On the worker's thread: no box there (a stop would wait for it), the main window is told,
+  // and the worker ends.
+  HWND target =
+      CreateWindowExA(0, "STATIC", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr, nullptr, nullptr);
+  WorkerThread worker = WorkerThread::Start(target, [](WorkerControl&) { throw std::bad_alloc(); });
   EXPECT_TRUE(worker.Stop(5000));
+  MSG msg = {};
+  EXPECT_TRUE(PeekMessageA(&msg, target, WM_WORKER_ERROR, WM_WORKER_ERROR, PM_REMOVE));
+  EXPECT_EQ(msg.wParam, static_cast<WPARAM>(IDS_OUT_OF_MEMORY));
+  EXPECT_EQ(FindWindowA("#32770", kTitle), nullptr);
+  DestroyWindow(target);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 // windows.h first: shellapi.h relies on its types.
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <thread>
@@ -100,6 +101,28 @@ TEST(Startup, SecondStartEndsAtOnceAndWritesNothing) {
   EXPECT_EQ(FindWindowOf(second.pid(), "Dozerin"), nullptr);
   EXPECT_EQ(EventLines(inst.log()), Lines{"Start WorkThread!!"});
   EXPECT_EQ(Close(first, w), 0u);
+}
+
+TEST(Startup, AStartThatOnlyAsksDoesNotKeepTheNextInstanceOut) {
+  Installation inst("[GENERAL]\r\nLog=1\r\n");
+  // An instance that is ending: its mutex still there, its window gone already.
+  HANDLE ending = CreateMutexA(nullptr, TRUE, "dozerin");
+  ASSERT_NE(ending, nullptr);
+  Program asker(inst.exe(), "--keep-awake=1h");
+  HWND box = nullptr;
+  ASSERT_TRUE(
+      WaitUntil([&] { return (box = FindWindowOf(asker.pid(), "Dozerin", "#32770")); }, 20s))
+      << "the hold that nobody took was not reported";
+  CloseHandle(ending);
+  // The asker's message is still open; a normal start becomes the instance all the same.
+  Program next(inst.exe());
+  HWND w = next.WaitForWindow();
+  EXPECT_NE(w, nullptr) << "the normal start found the mutex taken";
+  PostMessageA(box, WM_COMMAND, IDOK, 0);
+  EXPECT_EQ(asker.WaitForExit(), 1u);
+  if (w != nullptr) {
+    EXPECT_EQ(Close(next, w), 0u);
+  }
 }
 
 TEST(Startup, RenamedCopyRunsBesideWithItsOwnFiles) {
@@ -357,6 +380,34 @@ TEST(Load, ProcessorReaderThatCannotBeOpenedEndsTheWorkerWithItsMessage) {
       "[GENERAL]\r\nLog=1\r\nCPUUsage=50\r\nMouseCap=1\r\nMaxMargin=5\r\n"
       "[WINDOW]\r\n0=*\r\n",
       "パフォーマンスモニタの初期化に失敗しました。(Processor)", "perf_processor_failed");
+}
+
+// Wine has no "PhysicalDisk" counters either; only the disk check goes off.
+TEST(Load, DiskReaderThatCannotBeOpenedSwitchesOnlyTheDiskCheckOff) {
+  Started s("[GENERAL]\r\nLog=1\r\nDiskTraffic=1\r\nMaxMargin=5\r\n[WINDOW]\r\n0=*\r\n");
+  ASSERT_NE(s.w, nullptr);
+  auto box = [&] { return FindWindowOf(s.p.pid(), "Dozerin", "#32770"); };
+  ASSERT_TRUE(WaitUntil([&] { return box() != nullptr; })) << "no message box";
+  char text[1024] = {};
+  GetDlgItemTextA(box(), 0xFFFF, text, sizeof text);
+  EXPECT_EQ(std::string(text), Acp("パフォーマンスモニタの初期化に失敗しました。(PhysicalDisk)"));
+  // The worker goes on while the box is open: the pattern "*" finds the program's own window.
+  ASSERT_TRUE(WaitForLogLine(s.inst.log(), "Event KIND_WINDOW"));
+  // A suspend does not wait for the box (the system gives it about 2 s).
+  DWORD_PTR ignored = 0;
+  ASSERT_NE(
+      SendMessageTimeoutA(s.w, WM_POWERBROADCAST, kPbtSuspend, 0, SMTO_NORMAL, 5000, &ignored), 0)
+      << "the suspend waited";
+  PostMessageA(box(), WM_COMMAND, IDOK, 0);
+  ASSERT_TRUE(WaitUntil([&] { return box() == nullptr; }));
+  // The worker started again at the resume fails again, and says nothing more.
+  const Lines before = LogLines(s.inst.log());
+  const auto passes = std::count(before.begin(), before.end(), "Event KIND_WINDOW");
+  Send(s.w, WM_POWERBROADCAST, kPbtResumeAutomatic, 0);
+  ASSERT_TRUE(WaitForLogLine(s.inst.log(), "Event KIND_WINDOW", static_cast<int>(passes) + 1))
+      << "no pass after the resume";
+  EXPECT_EQ(box(), nullptr);
+  EXPECT_EQ(Close(s.p, s.w), 0u);
 }
 
 // Run with an English locale (the e2e_tests_english test): the boxes show the English copies.

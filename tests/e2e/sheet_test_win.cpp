@@ -165,6 +165,24 @@ class Sheet : public ::testing::Test {
 // Wine has no network counters: a worker with a network threshold ends with this message.
 const char kNoNetworkCounters[] = "パフォーマンスモニタの初期化に失敗しました。(Network Interface)";
 
+TEST_F(Sheet, FurtherSettingsRequestsOpenNoSecondSheet) {
+  Start("[GENERAL]\r\nLog=1\r\n");
+  ASSERT_NE(Open(), nullptr);
+  for (int i = 0; i < 2; ++i) EXPECT_EQ(Program(inst_->exe(), "--settings").WaitForExit(), 0u);
+  // Posted after the requests, so handled after them inside whichever sheet's loop runs.
+  PostMessageA(main_, WM_COMMAND, ID_HOLD_1HOUR, 0);
+  ASSERT_TRUE(WaitForLogLine(inst_->log(), "Event KIND_MANUAL"));
+  int sheets = 0;
+  for (HWND w = nullptr; (w = FindWindowExA(nullptr, w, "#32770", "Dozerin")) != nullptr;) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(w, &owner);
+    sheets += owner == program_->pid() && HasChildOfClass(w, "SysTabControl32");
+  }
+  EXPECT_EQ(sheets, 1);
+  PressCancel();
+  EXPECT_TRUE(SheetCloses());
+}
+
 TEST_F(Sheet, OkAtOnceWritesTheGeneralKeysAndRestartsTheWorker) {
   Start("[GENERAL]\r\nLog=1\r\nNetworkTraffic=1500\r\nNetworkAveTime=8\r\nMouseCap=5\r\n");
   EXPECT_EQ(TakeMessage(), Acp(kNoNetworkCounters));
