@@ -147,6 +147,7 @@ LRESULT CMainWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
           return 0;
         }
       }
+      if (wparam == kIconRetryTimerId) PutIcon(NIM_ADD, machine_.displayed_state());
       OnTrayTimer(wparam);
       return 0;
     case WM_COMMAND:
@@ -176,7 +177,7 @@ LRESULT CMainWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_DPICHANGED:
     case WM_DISPLAYCHANGE:
       LoadStateIcons();
-      NotifyIcon(NIM_MODIFY, icons_[machine_.displayed_state()], tooltip_.c_str());
+      PutIcon(NIM_MODIFY, machine_.displayed_state());
       return Default(message, wparam, lparam);
     case WM_ENDSESSION:
       // The session ends: the same clean end as the close command, now, since the process may
@@ -196,7 +197,7 @@ LRESULT CMainWnd::WindowProc(UINT message, WPARAM wparam, LPARAM lparam) {
       if (message == TaskbarCreatedMessage() && message != 0) {
         // A new taskbar may come with a new scale.
         LoadStateIcons();
-        NotifyIcon(NIM_ADD, icons_[machine_.displayed_state()], tooltip_.c_str());
+        PutIcon(NIM_ADD, machine_.displayed_state());
         return Default(message, wparam, lparam);
       }
       break;
@@ -232,7 +233,8 @@ LRESULT CMainWnd::OnCreate(WPARAM wparam, LPARAM lparam) {
   if (StartWorkThread(&log_error) < 0 || log_error != FileError::kNone) return -1;
   LoadStateIcons();
   tooltip_ = TooltipText();
-  NotifyIcon(NIM_ADD, icons_[machine_.displayed_state()], tooltip_.c_str());
+  icon_wanted_ = true;
+  PutIcon(NIM_ADD, machine_.displayed_state());
   tick_timer_id_ = SetTimer(hwnd(), kTickTimerId, kTickPeriodMs, nullptr);
   return 0;
 }
@@ -341,7 +343,9 @@ void CMainWnd::OnDestroy() {
   // The icon and the timer go whatever the log says: a failed entry must not leave a dead icon.
   FileError ignored;
   StopWorkThread(&ignored);
+  icon_wanted_ = false;
   NotifyIcon(NIM_DELETE, nullptr, nullptr);
+  KillTimer(hwnd(), kIconRetryTimerId);
   if (tick_timer_id_ != 0) KillTimer(hwnd(), tick_timer_id_);
   tick_timer_id_ = 0;
   for (HPOWERNOTIFY& notice : power_notices_) {
@@ -484,7 +488,21 @@ void CMainWnd::WakeWorker() {
 
 void CMainWnd::ShowState(InhibitState state) {
   tooltip_ = TooltipText();
-  NotifyIcon(NIM_MODIFY, icons_[state], tooltip_.c_str());
+  PutIcon(NIM_MODIFY, state);
+}
+
+void CMainWnd::PutIcon(DWORD operation, InhibitState state) {
+  if (!icon_wanted_) return;  // start-up shows the first state before the icon is added
+  // A shell still starting (at log-on) may refuse the icon, and one that lost it refuses its
+  // change: the other request is tried, and failing both, again every few seconds.
+  const BOOL done =
+      NotifyIcon(operation, icons_[state], tooltip_.c_str()) ||
+      NotifyIcon(operation == NIM_ADD ? NIM_MODIFY : NIM_ADD, icons_[state], tooltip_.c_str());
+  if (done) {
+    KillTimer(hwnd(), kIconRetryTimerId);
+  } else {
+    SetTimer(hwnd(), kIconRetryTimerId, kIconRetryPeriodMs, nullptr);
+  }
 }
 
 std::string CMainWnd::TooltipText() const {
@@ -501,7 +519,7 @@ void CMainWnd::UpdateTooltip() {
   const std::string tip = TooltipText();
   if (tip == tooltip_) return;
   tooltip_ = tip;
-  NotifyIcon(NIM_MODIFY, icons_[machine_.displayed_state()], tooltip_.c_str());
+  PutIcon(NIM_MODIFY, machine_.displayed_state());
 }
 
 bool CMainWnd::LoggingOn() const {

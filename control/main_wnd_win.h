@@ -57,6 +57,8 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   // (Re)loads the three state icons at the small-icon size of the current DPI, each from the
   // frame drawn for that size, unless they are loaded at that size already.
   void LoadStateIcons();
+  // Adds or changes the icon, showing `state` and the tooltip; see the retry timer.
+  void PutIcon(DWORD operation, InhibitState state);
   void RunSettingsCommand();
   // Shows the settings sheet, or brings the one open to the front.
   void OpenSettings();
@@ -84,6 +86,7 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   WorkerThread worker_;  // the running worker, or empty
   bool settings_open_ = false;
   bool error_box_open_ = false;
+  bool icon_wanted_ = false;       // from the first add to the last delete
   bool disk_error_shown_ = false;  // since the settings were last changed
   std::string reason_;             // of the last report that kept the machine awake
   std::string tooltip_;            // as the icon shows it

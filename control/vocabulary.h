@@ -85,6 +85,9 @@ inline constexpr std::uint32_t kBroadcastQueryDeny = 0x424D5144;
 inline constexpr std::uintptr_t kTickTimerId = 1;
 inline constexpr std::uint32_t kTickPeriodMs = 1000;
 inline constexpr std::uintptr_t kClickTimerId = 4;
+// Adds the icon again while the shell refuses it.
+inline constexpr std::uintptr_t kIconRetryTimerId = 5;
+inline constexpr std::uint32_t kIconRetryPeriodMs = 5000;
 
 // The notification-area icon.
 inline constexpr std::uint32_t kTrayIconId = 100;

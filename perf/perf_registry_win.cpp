@@ -34,9 +34,10 @@ class RegKey {
 }  // namespace
 
 LONG ReadRegistryValue(HKEY key, const char* value_name, std::vector<unsigned char>* buffer,
-                       DWORD* length_read) {
+                       DWORD* length_read, int* queries) {
   for (;;) {
     DWORD size = static_cast<DWORD>(buffer->size());
+    if (queries != nullptr) ++*queries;
     const LONG result = RegQueryValueExA(key, value_name, nullptr, nullptr, buffer->data(), &size);
     *length_read = size < buffer->size() ? size : static_cast<DWORD>(buffer->size());
     if (result != ERROR_MORE_DATA) return result;
@@ -99,7 +100,7 @@ std::int32_t GetCounterIndex(std::string_view name) {
 }
 
 RegistryPerfData::~RegistryPerfData() {
-  RegCloseKey(HKEY_PERFORMANCE_DATA);
+  if (key_ == HKEY_PERFORMANCE_DATA) RegCloseKey(HKEY_PERFORMANCE_DATA);
 }
 
 std::int32_t RegistryPerfData::GetCounterIndex(std::string_view name) {
@@ -110,11 +111,14 @@ bool RegistryPerfData::ReadObjectBlock(std::int32_t object_index,
                                        std::vector<unsigned char>* block) {
   char value_name[16];
   std::snprintf(value_name, sizeof value_name, "%ld", static_cast<long>(object_index));
-  block->assign(kFirstBlockBytes, 0);
+  std::size_t& size = sizes_[object_index];
+  block->assign(std::max(size, kFirstBlockBytes), 0);
   DWORD length = 0;
-  if (ReadRegistryValue(HKEY_PERFORMANCE_DATA, value_name, block, &length) != ERROR_SUCCESS) {
+  last_queries_ = 0;
+  if (ReadRegistryValue(key_, value_name, block, &length, &last_queries_) != ERROR_SUCCESS) {
     return false;
   }
+  size = block->size();
   block->resize(length);  // only the bytes the read returned are decoded
   return true;
 }

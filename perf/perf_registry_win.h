@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -23,15 +24,28 @@ LONG LoadCounterNames(HKEY machine_key, HKEY performance_key, std::optional<Coun
 std::int32_t GetCounterIndex(std::string_view name);
 
 // Reads a registry value into *buffer, enlarging it while the value does not fit; *length_read
-// receives the bytes the read returned. Returns the read's error code.
+// receives the bytes the read returned, *queries (when given) how many reads it took. Returns the
+// read's error code.
 LONG ReadRegistryValue(HKEY key, const char* value_name, std::vector<unsigned char>* buffer,
-                       DWORD* length_read);
+                       DWORD* length_read, int* queries = nullptr);
 
+// Object blocks of HKEY_PERFORMANCE_DATA (or, for tests, of another key). Each read of a block
+// makes the system collect the data afresh, so each object's next read starts at the size that
+// held its last block.
 class RegistryPerfData : public PerfDataSource {
  public:
+  explicit RegistryPerfData(HKEY key = HKEY_PERFORMANCE_DATA) : key_(key) {}
   ~RegistryPerfData() override;
+  RegistryPerfData(const RegistryPerfData&) = delete;
+  RegistryPerfData& operator=(const RegistryPerfData&) = delete;
   std::int32_t GetCounterIndex(std::string_view name) override;
   bool ReadObjectBlock(std::int32_t object_index, std::vector<unsigned char>* block) override;
+  int last_queries() const { return last_queries_; }  // the reads the last block took
+
+ private:
+  HKEY key_;
+  std::map<std::int32_t, std::size_t> sizes_;  // the buffer that held each object's last block
+  int last_queries_ = 0;
 };
 
 }  // namespace dozerin

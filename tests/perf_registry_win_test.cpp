@@ -89,6 +89,17 @@ TEST(PerfRegistry, AValueLargerThanTheFirstBufferIsReadWholeAndErrorsPassThrough
   ASSERT_EQ(length, big.size());
   EXPECT_TRUE(std::equal(big.begin(), big.end(), buffer.begin()));
   EXPECT_EQ(ReadRegistryValue(key, "missing", &buffer, &length), ERROR_FILE_NOT_FOUND);
+  // An object's next block is read at the size that held the last one: each read collects the
+  // data afresh.
+  RegSetValueExA(key, "238", 0, REG_BINARY, big.data(), static_cast<DWORD>(big.size()));
+  RegistryPerfData data(key);
+  std::vector<unsigned char> block;
+  ASSERT_TRUE(data.ReadObjectBlock(238, &block));
+  EXPECT_EQ(block.size(), big.size());
+  EXPECT_GT(data.last_queries(), 1);
+  ASSERT_TRUE(data.ReadObjectBlock(238, &block));
+  EXPECT_EQ(block.size(), big.size());
+  EXPECT_EQ(data.last_queries(), 1);
 }
 
 }  // namespace

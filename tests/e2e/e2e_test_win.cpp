@@ -718,6 +718,11 @@ TEST(Tray, TaskbarRestartBringsTheIconBackInItsState) {
   // ...and a new taskbar announces itself: the icon comes back, showing the current state.
   Send(s.w, RegisterWindowMessageA("TaskbarCreated"), 0, 0);
   EXPECT_TRUE(WaitUntil([] { return CountTrayPixels(kRed) > 3; }));
+  // A shell that lost the icon without a word refuses its next change: the icon is added again.
+  ASSERT_TRUE(Shell_NotifyIconA(NIM_DELETE, &icon));
+  ASSERT_TRUE(WaitUntil([] { return CountTrayPixels(kRed) == 0; }));
+  Send(s.w, WM_ACTIVITY_EVENT, SET_IDLE, 0);
+  EXPECT_TRUE(WaitUntil([] { return CountTrayPixels(kCyan) > 3; })) << "the icon stayed away";
   EXPECT_EQ(Close(s.p, s.w), 0u);
 }
 
