@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
+#include <string>
 #include <vector>
 
 #include "app/framework_win.h"
@@ -169,13 +171,108 @@ void SayLine(const std::string& line) {
   win::ShowMessage(nullptr, line, MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
 }
 
+// The extension of a path's last part, with its dot; empty when it has none.
+std::wstring Extension(const std::wstring& path) {
+  const std::size_t dot = path.find_last_of(L'.');
+  const std::size_t separator = path.find_last_of(L"\\/:");
+  return dot == std::wstring::npos || (separator != std::wstring::npos && dot < separator)
+             ? std::wstring()
+             : path.substr(dot);
+}
+
+bool IsBatchFile(const std::wstring& path) {
+  const std::wstring extension = Extension(path);
+  return lstrcmpiW(extension.c_str(), L".bat") == 0 || lstrcmpiW(extension.c_str(), L".cmd") == 0;
+}
+
+bool IsFile(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+}
+
+// A program named as a prompt would find it: where it is named with a folder, there; else in the
+// current folder, then along PATH. A name without an extension is tried with each of PATHEXT's
+// (npm finds npm.cmd). Empty when it is not found.
+std::wstring FindProgram(const std::wstring& name) {
+  if (name.empty()) return {};
+  std::vector<std::wstring> extensions = {L""};
+  if (Extension(name).empty()) {
+    extensions.clear();
+    wchar_t buffer[2048] = {};
+    const DWORD length = GetEnvironmentVariableW(L"PATHEXT", buffer, 2048);
+    std::wstring list = length > 0 && length < 2048 ? buffer : L".COM;.EXE;.BAT;.CMD";
+    for (std::size_t at = 0; at <= list.size();) {
+      const std::size_t end = std::min(list.find(L';', at), list.size());
+      if (end > at) extensions.push_back(list.substr(at, end - at));
+      at = end + 1;
+    }
+  }
+  std::vector<std::wstring> folders;
+  if (name.find_first_of(L"\\/:") != std::wstring::npos) {
+    folders.push_back(L"");
+  } else {
+    folders.push_back(L".\\");
+    std::vector<wchar_t> path(32768);
+    const DWORD length = GetEnvironmentVariableW(L"PATH", path.data(), 32768);
+    const std::wstring list = length > 0 && length < 32768 ? path.data() : L"";
+    for (std::size_t at = 0; at <= list.size();) {
+      const std::size_t end = std::min(list.find(L';', at), list.size());
+      std::wstring folder = list.substr(at, end - at);
+      folder.erase(std::remove(folder.begin(), folder.end(), L'"'), folder.end());
+      if (!folder.empty()) folders.push_back(folder.back() == L'\\' ? folder : folder + L'\\');
+      at = end + 1;
+    }
+  }
+  for (const std::wstring& folder : folders) {
+    for (const std::wstring& extension : extensions) {
+      const std::wstring candidate = folder + name + extension;
+      if (!IsFile(candidate)) continue;
+      wchar_t full[MAX_PATH * 4] = {};
+      const DWORD length = GetFullPathNameW(candidate.c_str(), MAX_PATH * 4, full, nullptr);
+      return length > 0 && length < MAX_PATH * 4 ? std::wstring(full) : candidate;
+    }
+  }
+  return {};
+}
+
 // Runs the command of --while under a hold: this process's own execution state for the command's
 // life, and the running instance's hold when it takes it (it keeps the hold, shown with its
 // reason, until this process ends). The command's exit code; 127 when it could not be started.
 int RunWhile(const std::vector<std::string>& command, bool instance_running,
              const std::string& base_name) {
-  std::string line = JoinCommandLine(command);
-  STARTUPINFOA startup = {};
+  // The command as it was typed, in the system's own wide text: converted to the ANSI code page
+  // and split again, characters would be lost, and some (a fullwidth quote) would split it anew.
+  const std::wstring line = GetCommandLineW();
+  const std::optional<WhileCommand> found =
+      FindWhileCommand(std::u16string_view(reinterpret_cast<const char16_t*>(line.c_str())));
+  if (!found) {
+    SayLine(text::FillIn(win::LoadResString(IDS_WHILE_NOT_STARTED), command[0]));
+    return 127;
+  }
+  std::wstring program = FindProgram(
+      std::wstring(reinterpret_cast<const wchar_t*>(found->program.data()), found->program.size()));
+  const std::wstring arguments = line.substr(found->arguments);
+  std::wstring application;  // empty: the system looks the program up itself
+  std::wstring run = line.substr(found->begin);
+  if (IsBatchFile(program)) {
+    // cmd.exe reads a batch file's line by rules of its own: only arguments it cannot take as
+    // commands, redirections or variables go to it, inside quotes of its own (/s keeps them).
+    if (!SafeForCmd(std::u16string_view(reinterpret_cast<const char16_t*>(arguments.c_str())))) {
+      SayLine(text::FillIn(win::LoadResString(IDS_WHILE_BATCH_REFUSED), command[0]));
+      return 126;
+    }
+    wchar_t system[MAX_PATH] = {};
+    const UINT length = GetSystemDirectoryW(system, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) {
+      SayLine(text::FillIn(win::LoadResString(IDS_WHILE_NOT_STARTED), command[0]));
+      return 127;
+    }
+    application = std::wstring(system) + L"\\cmd.exe";
+    run = L"cmd.exe /d /v:off /s /c \"\"" + program + L"\"" + arguments + L"\"";
+  } else if (!program.empty()) {
+    application = program;
+  }
+  STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   // The command writes where this process's own output goes, when that leads somewhere.
   const HANDLE streams[3] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
@@ -187,8 +284,8 @@ int RunWhile(const std::vector<std::string>& command, bool instance_running,
     startup.hStdError = streams[2];
   }
   PROCESS_INFORMATION started = {};
-  if (!CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                      &started)) {
+  if (!CreateProcessW(application.empty() ? nullptr : application.c_str(), run.data(), nullptr,
+                      nullptr, TRUE, 0, nullptr, nullptr, &startup, &started)) {
     SayLine(text::FillIn(win::LoadResString(IDS_WHILE_NOT_STARTED), command[0]));
     return 127;
   }

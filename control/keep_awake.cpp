@@ -81,31 +81,74 @@ KeepAwakeRequest ParseKeepAwake(const std::vector<std::string>& args) {
   return request;
 }
 
-std::string JoinCommandLine(const std::vector<std::string>& args) {
-  std::string line;
-  for (const std::string& arg : args) {
-    if (!line.empty()) line += ' ';
-    if (!arg.empty() && arg.find_first_of(" \t\n\v\"") == std::string::npos) {
-      line += arg;
+namespace {
+
+bool Blank(char16_t c) {
+  return c == u' ' || c == u'\t';
+}
+
+// One argument of a Windows command line from `at`, as the C runtime reads it: backslashes stand
+// for themselves except before a quote, where each pair gives one and an odd one makes the quote
+// literal; quotes group, and a doubled quote inside quotes is a literal one. Moves `at` past it.
+std::u16string NextArgument(std::u16string_view line, std::size_t* at) {
+  std::u16string value;
+  bool quoted = false;
+  std::size_t i = *at;
+  while (i < line.size() && (quoted || !Blank(line[i]))) {
+    std::size_t backslashes = 0;
+    while (i < line.size() && line[i] == u'\\') {
+      ++backslashes;
+      ++i;
+    }
+    if (i < line.size() && line[i] == u'"') {
+      value.append(backslashes / 2, u'\\');
+      if (backslashes % 2 == 1) {
+        value += u'"';
+      } else if (quoted && i + 1 < line.size() && line[i + 1] == u'"') {
+        value += u'"';
+        ++i;
+      } else {
+        quoted = !quoted;
+      }
+      ++i;
       continue;
     }
-    line += '"';
-    std::size_t backslashes = 0;
-    for (const char c : arg) {
-      if (c == '\\') {
-        ++backslashes;
-        continue;
-      }
-      // Backslashes before a quote stand for themselves only when doubled; the quote then needs
-      // one more.
-      line.append(c == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-      backslashes = 0;
-      line += c;
-    }
-    line.append(backslashes * 2, '\\');  // before the closing quote
-    line += '"';
+    value.append(backslashes, u'\\');
+    if (i < line.size() && (quoted || !Blank(line[i]))) value += line[i++];
   }
-  return line;
+  *at = i;
+  return value;
+}
+
+}  // namespace
+
+std::optional<WhileCommand> FindWhileCommand(std::u16string_view line) {
+  // The program's own name: up to the next quote when it starts with one, else up to a blank.
+  std::size_t at = 0;
+  if (!line.empty() && line[0] == u'"') {
+    const std::size_t close = line.find(u'"', 1);
+    at = close == std::u16string_view::npos ? line.size() : close + 1;
+  }
+  while (at < line.size() && !Blank(line[at])) ++at;
+  for (;;) {
+    while (at < line.size() && Blank(line[at])) ++at;
+    if (at >= line.size()) return std::nullopt;
+    if (NextArgument(line, &at) == u"--while") break;
+  }
+  WhileCommand command{};
+  for (int i = 0; i < 2; ++i) {
+    while (at < line.size() && Blank(line[at])) ++at;
+    if (at >= line.size()) return std::nullopt;
+    command.begin = at;
+    command.program = NextArgument(line, &at);
+    if (command.program != u"--") break;  // one "--" may end the options first
+  }
+  command.arguments = at;
+  return command;
+}
+
+bool SafeForCmd(std::u16string_view arguments) {
+  return arguments.find_first_of(u"&|<>^%\"\r\n") == std::u16string_view::npos;
 }
 
 std::string WhileHolder(std::string_view program, std::uint64_t pid) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -29,9 +30,20 @@ struct KeepAwakeRequest {
 // follows is the command to keep the machine awake for.
 KeepAwakeRequest ParseKeepAwake(const std::vector<std::string>& args);
 
-// The command line that gives a Windows program these arguments as its C runtime splits them:
-// each quoted only when it must be, backslashes doubled only before a quote.
-std::string JoinCommandLine(const std::vector<std::string>& args);
+// The command of --while within a Windows command line (UTF-16, as the system keeps it): where it
+// begins, its program as the C runtime reads that argument, and where the program's arguments
+// begin. The text from `begin` on is handed to the command as it stands, never rebuilt. Nothing
+// when the line has no --while or no command after it.
+struct WhileCommand {
+  std::size_t begin;
+  std::u16string program;
+  std::size_t arguments;
+};
+std::optional<WhileCommand> FindWhileCommand(std::u16string_view line);
+
+// Whether a batch file's arguments can go to cmd.exe without any of them being taken as a command,
+// a redirection, a variable or a quote of its own.
+bool SafeForCmd(std::u16string_view arguments);
 
 // The most commands kept awake at once: each hold keeps a handle (a descriptor) of its process.
 inline constexpr std::size_t kMaxWhileHolds = 64;

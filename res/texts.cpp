@@ -63,6 +63,11 @@ constexpr Text kTexts[] = {
      "idle: on battery at %1 % (keeping awake stops at %2 %)"},
     {IDS_BATTERY_BY_HAND_ONLY, "バッテリー駆動中のため自動の抑止を停止中",
      "idle: on battery (only a hold by hand keeps the machine awake)"},
+    {IDS_WHILE_BATCH_REFUSED,
+     "バッチファイル %1 の引数に cmd.exe が特別に扱う文字（& | < > ^ % "
+     "または引用符）があるため、実行しません。",
+     "%1 is a batch file whose arguments hold characters cmd.exe treats specially (& | < > ^ % or "
+     "quotes): it is not run."},
     {kTextMenuKeepAwake, "スリープさせない", "Keep awake"},
     {ID_HOLD_30MIN, "30 分", "30 minutes"},
     {ID_HOLD_1HOUR, "1 時間", "1 hour"},

@@ -532,8 +532,33 @@ TEST(KeepAwake, CommandLine) {
     EXPECT_TRUE(got.kind == Kind::kWhile && !got.ask_status && got.command == c[1]);
   }
   EXPECT_EQ(WhileHolder("/usr/bin/make", 4242), "make (pid 4242)");
-  EXPECT_EQ(JoinCommandLine({"make", "", "a b", "C:\\x y\\", "say \"hi\"", "a\\\\\"b", "c\\d\\"}),
-            R"(make "" "a b" "C:\x y\\" "say \"hi\"" "a\\\\\"b" c\d\)");
+  // The command of --while in a Windows command line: found as the C runtime splits it, and the
+  // text from its start handed on as typed.
+  const struct {
+    std::u16string line, program, from_begin, arguments;
+  } lines[] = {
+      {u"dozerin.exe --while make -j4", u"make", u"make -j4", u" -j4"},
+      {uR"("C:\Program Files\dz.exe" --status --while -- "a b.exe" x)", u"a b.exe",
+       uR"("a b.exe" x)", u" x"},
+      {uR"(dz "--while" t.bat x"&mkdir INJ&")", u"t.bat", uR"(t.bat x"&mkdir INJ&")",
+       uR"( x"&mkdir INJ&")"},
+      {u"dz --while caf\u00e9 \uff02\u2713 \u65e5", u"caf\u00e9", u"caf\u00e9 \uff02\u2713 \u65e5",
+       u" \uff02\u2713 \u65e5"},
+      {uR"(dz --while "C:\x y\\" a\\\"b)", uR"(C:\x y\)", uR"("C:\x y\\" a\\\"b)", uR"( a\\\"b)"},
+  };
+  for (const auto& l : lines) {
+    const std::optional<WhileCommand> found = FindWhileCommand(l.line);
+    ASSERT_TRUE(found.has_value());
+    EXPECT_TRUE(found->program == l.program && l.line.substr(found->begin) == l.from_begin &&
+                l.line.substr(found->arguments) == l.arguments);
+  }
+  for (const char16_t* none : {u"dz", u"dz --while", u"dz --while -- ", uR"(dz x\"--while y)"}) {
+    EXPECT_FALSE(FindWhileCommand(none).has_value());
+  }
+  EXPECT_TRUE(SafeForCmd(uR"( a.txt -v C:\x)"));
+  for (const char16_t* bad : {u" x&y", u" a|b", u" <in", u" >out", u" ^", u" %PATH%", u" \"a\""}) {
+    EXPECT_FALSE(SafeForCmd(bad));
+  }
   EXPECT_EQ(WhileHolder("C:\\tools\\x.exe", 7), "x.exe (pid 7)");
   EXPECT_EQ(StatusLine("Dozerin\nidle\ncould not keep awake: x"), "idle; could not keep awake: x");
 }

@@ -52,6 +52,7 @@ TEST(Texts, AgreeWithTheWindowsResources) {
       {"IDS_WHILE_NOT_STARTED", IDS_WHILE_NOT_STARTED},
       {"IDS_BATTERY_FLOOR", IDS_BATTERY_FLOOR},
       {"IDS_BATTERY_BY_HAND_ONLY", IDS_BATTERY_BY_HAND_ONLY},
+      {"IDS_WHILE_BATCH_REFUSED", IDS_WHILE_BATCH_REFUSED},
   };
   // The Japanese string table comes first in the script, the English one second.
   const std::size_t english = rc.find("LANGUAGE LANG_ENGLISH");

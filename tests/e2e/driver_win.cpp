@@ -38,10 +38,6 @@ bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds
   }
 }
 
-namespace {
-
-constexpr char kMainWindowClass[] = "DozerinWindow";
-
 void WriteText(const std::string& path, const std::string& text) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << text;
@@ -53,6 +49,10 @@ std::string ReadText(const std::string& path) {
   out << in.rdbuf();
   return out.str();
 }
+
+namespace {
+
+constexpr char kMainWindowClass[] = "DozerinWindow";
 
 void RemoveTree(const std::string& folder) {
   WIN32_FIND_DATAA data;

@@ -15,6 +15,10 @@ namespace dozerin::e2e {
 extern std::string g_dozerin_exe;
 extern std::string g_shots_dir;
 
+// A file's whole bytes, written or read.
+void WriteText(const std::string& path, const std::string& text);
+std::string ReadText(const std::string& path);
+
 // Path of a program built beside the driver (such as the helper watchme.exe).
 std::string BesideDriver(const std::string& name);
 

@@ -665,6 +665,44 @@ TEST(Hold, WhileACommandRuns) {
 
 // A connection from this test to a loopback listener whose port the settings list keeps the
 // machine awake until it closes and the margin runs out.
+TEST(Hold, WhileTakesTheCommandAsTyped) {
+  Installation inst("[GENERAL]\r\n");
+  WriteText(inst.Path("t.cmd"), "@echo %1> echoed.txt\r\n");
+  wchar_t folder[MAX_PATH] = {};
+  MultiByteToWideChar(CP_ACP, 0, inst.folder().c_str(), -1, folder, MAX_PATH);
+  // Started with a wide command line, as a prompt starts it.
+  auto run = [&](const std::wstring& arguments) {
+    std::wstring line = std::wstring(L"\"") + folder + L"\\dozerin.exe\" " + arguments;
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder, &si,
+                        &pi)) {
+      return DWORD{999};
+    }
+    DWORD code = 998;
+    if (WaitForSingleObject(pi.hProcess, 15000) == WAIT_OBJECT_0)
+      GetExitCodeProcess(pi.hProcess, &code);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+  };
+  // Characters outside the ANSI code page, and a fullwidth quote, reach the command as typed.
+  wchar_t helper[MAX_PATH] = {};
+  MultiByteToWideChar(CP_ACP, 0, BesideDriver("watchme.exe").c_str(), -1, helper, MAX_PATH);
+  const std::wstring said = L" x caf\u00e9 \uff02a b\uff02 \u65e5\u2713";
+  EXPECT_EQ(run(std::wstring(L"--while \"") + helper + L"\" --say said.txt" + said), 0u);
+  const std::string bytes = ReadText(inst.Path("said.txt"));
+  const std::wstring line(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
+  EXPECT_EQ(line.substr(line.size() - std::min(line.size(), said.size())), said);
+  // A batch file is found through PATHEXT and run through cmd...
+  EXPECT_EQ(run(L"--while t hello"), 0u);
+  EXPECT_EQ(ReadText(inst.Path("echoed.txt")), "hello\r\n");
+  // ...but not with arguments cmd would take as commands of their own.
+  EXPECT_EQ(run(L"--while t.cmd x\"&mkdir INJ&\""), 126u);
+  EXPECT_EQ(GetFileAttributesA(inst.Path("INJ").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
 TEST(Remote, AConnectionToAListedPort) {
   WSADATA wsa;
   ASSERT_EQ(WSAStartup(MAKEWORD(2, 2), &wsa), 0);

@@ -1,6 +1,9 @@
 // A helper for the end-to-end tests: a program with a known name (watchme.exe) that shows one
-// top-level window with a known title until it is closed, or for two minutes at most.
+// top-level window with a known title until it is closed, or for two minutes at most. Started as
+// "watchme.exe --say FILE ..." it writes its whole command line to FILE (UTF-16) instead.
 #include <windows.h>
+// windows.h first: shellapi.h relies on its types.
+#include <shellapi.h>
 
 namespace {
 
@@ -19,6 +22,17 @@ LRESULT CALLBACK Proc(HWND w, UINT message, WPARAM wparam, LPARAM lparam) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+  int count = 0;
+  wchar_t** args = CommandLineToArgvW(GetCommandLineW(), &count);
+  if (args != nullptr && count >= 3 && lstrcmpW(args[1], L"--say") == 0) {
+    HANDLE file = CreateFileW(args[2], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    const wchar_t* line = GetCommandLineW();
+    DWORD written = 0;
+    const bool ok = file != INVALID_HANDLE_VALUE &&
+                    WriteFile(file, line, lstrlenW(line) * sizeof(wchar_t), &written, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return ok ? 0 : 1;
+  }
   WNDCLASSW wc = {};
   wc.lpfnWndProc = Proc;
   wc.hInstance = instance;
