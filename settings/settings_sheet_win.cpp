@@ -228,6 +228,25 @@ INT_PTR PageHost::HandleMessage(HWND hwnd, UINT message, WPARAM wparam, LPARAM l
   }
 }
 
+// Moved to a monitor of another scale, the sheet takes the size the system suggests there; the
+// system scales its pages and their fonts (the program is aware of each monitor's scale).
+LRESULT CALLBACK SheetSubclass(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR,
+                               DWORD_PTR) {
+  if (message == WM_DPICHANGED && lparam != 0) {
+    const RECT* suggested = reinterpret_cast<const RECT*>(lparam);
+    SetWindowPos(hwnd, nullptr, suggested->left, suggested->top, suggested->right - suggested->left,
+                 suggested->bottom - suggested->top, SWP_NOZORDER | SWP_NOACTIVATE);
+  } else if (message == WM_NCDESTROY) {
+    RemoveWindowSubclass(hwnd, SheetSubclass, 1);
+  }
+  return DefSubclassProc(hwnd, message, wparam, lparam);
+}
+
+int CALLBACK SheetCallback(HWND hwnd, UINT message, LPARAM) {
+  if (message == PSCB_INITIALIZED) SetWindowSubclass(hwnd, SheetSubclass, 1, 0);
+  return 0;
+}
+
 }  // namespace
 
 bool ShowSettingsSheet(HWND owner, SettingsStore& store) {
@@ -254,7 +273,8 @@ bool ShowSettingsSheet(HWND owner, SettingsStore& store) {
   }
   PROPSHEETHEADERA header = {};
   header.dwSize = sizeof header;
-  header.dwFlags = PSH_PROPSHEETPAGE | PSH_NOAPPLYNOW | PSH_NOCONTEXTHELP;
+  header.dwFlags = PSH_PROPSHEETPAGE | PSH_NOAPPLYNOW | PSH_NOCONTEXTHELP | PSH_USECALLBACK;
+  header.pfnCallback = SheetCallback;
   header.hwndParent = owner;
   header.hInstance = GetModuleHandleA(nullptr);
   header.pszCaption = win::AppTitle().c_str();

@@ -45,4 +45,18 @@ TEST(Resources, EveryIconHasAFrameDrawnForEachScale) {
   }
 }
 
+// The manifest the program is started with (this test program carries the same one): the process
+// knows each monitor's scale. (What it claims of the system's versions shows only on Windows:
+// Wine reports the version its prefix is set to.)
+TEST(Resources, TheManifestMakesTheProcessAwareOfEachMonitorsScale) {
+  using Context = HANDLE;
+  const auto user32 = GetModuleHandleA("user32.dll");
+  const auto current = reinterpret_cast<Context(WINAPI*)()>(
+      reinterpret_cast<void*>(GetProcAddress(user32, "GetThreadDpiAwarenessContext")));
+  const auto awareness = reinterpret_cast<int(WINAPI*)(Context)>(
+      reinterpret_cast<void*>(GetProcAddress(user32, "GetAwarenessFromDpiAwarenessContext")));
+  ASSERT_TRUE(current != nullptr && awareness != nullptr);
+  EXPECT_EQ(awareness(current()), 2);  // DPI_AWARENESS_PER_MONITOR_AWARE: v2 on Windows 10 1703+
+}
+
 }  // namespace
