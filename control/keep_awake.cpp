@@ -202,4 +202,10 @@ std::string StatusLine(std::string_view tooltip) {
   return line;
 }
 
+std::string PowerRequestReason(std::string_view tooltip) {
+  std::string line = StatusLine(tooltip);
+  if (line.rfind("busy: ", 0) == 0) line.erase(0, 6);
+  return std::string(tooltip.substr(0, tooltip.find('\n'))) + ": " + line;
+}
+
 }  // namespace dozerin

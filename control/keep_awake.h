@@ -77,4 +77,8 @@ std::string ProgramTooltip(const InhibitStateMachine& machine, std::string_view 
 // What --status prints: the tooltip without its title, its lines joined by "; ".
 std::string StatusLine(std::string_view tooltip);
 
+// The reason a power request gives the system while busy: "Dozerin: process vlc.exe", the title
+// and the tooltip's why without its "busy: ".
+std::string PowerRequestReason(std::string_view tooltip);
+
 }  // namespace dozerin

@@ -344,6 +344,7 @@ void CMainWnd::OnDestroy() {
   FileError ignored;
   StopWorkThread(&ignored);
   icon_wanted_ = false;
+  UpdatePowerRequest();
   NotifyIcon(NIM_DELETE, nullptr, nullptr);
   KillTimer(hwnd(), kIconRetryTimerId);
   if (tick_timer_id_ != 0) KillTimer(hwnd(), tick_timer_id_);
@@ -489,6 +490,20 @@ void CMainWnd::WakeWorker() {
 void CMainWnd::ShowState(InhibitState state) {
   tooltip_ = TooltipText();
   PutIcon(NIM_MODIFY, state);
+  UpdatePowerRequest();
+}
+
+void CMainWnd::UpdatePowerRequest() {
+  // Only while busy: a margin's line counts down every second, and a reason is a new request.
+  const bool busy = icon_wanted_ && machine_.displayed_state() == STATE_BUSY;
+  const std::string reason = busy ? PowerRequestReason(tooltip_) : std::string();
+  std::wstring wide(reason.size(), L'\0');
+  const int length = reason.empty() ? 0
+                                    : MultiByteToWideChar(
+                                          CP_ACP, 0, reason.data(), static_cast<int>(reason.size()),
+                                          wide.data(), static_cast<int>(wide.size()));
+  wide.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+  power_request_.Apply(busy, wide, machine_.settings().busy_display != 0);
 }
 
 void CMainWnd::PutIcon(DWORD operation, InhibitState state) {
@@ -520,6 +535,7 @@ void CMainWnd::UpdateTooltip() {
   if (tip == tooltip_) return;
   tooltip_ = tip;
   PutIcon(NIM_MODIFY, machine_.displayed_state());
+  UpdatePowerRequest();
 }
 
 bool CMainWnd::LoggingOn() const {

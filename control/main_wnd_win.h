@@ -10,6 +10,7 @@
 
 #include "app/framework_win.h"
 #include "control/inhibit_state_machine.h"
+#include "control/power_request_win.h"
 #include "control/tray_icon_win.h"
 #include "control/vocabulary.h"
 #include "monitor/worker_thread_win.h"
@@ -57,6 +58,8 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   // (Re)loads the three state icons at the small-icon size of the current DPI, each from the
   // frame drawn for that size, unless they are loaded at that size already.
   void LoadStateIcons();
+  // The power request the system shows, following the state and the tooltip.
+  void UpdatePowerRequest();
   // Adds or changes the icon, showing `state` and the tooltip; see the retry timer.
   void PutIcon(DWORD operation, InhibitState state);
   void RunSettingsCommand();
@@ -86,7 +89,9 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   WorkerThread worker_;  // the running worker, or empty
   bool settings_open_ = false;
   bool error_box_open_ = false;
-  bool icon_wanted_ = false;       // from the first add to the last delete
+  bool icon_wanted_ = false;  // from the first add to the last delete
+  PowerRequestCalls power_calls_;
+  PowerRequest power_request_{power_calls_};
   bool disk_error_shown_ = false;  // since the settings were last changed
   std::string reason_;             // of the last report that kept the machine awake
   std::string tooltip_;            // as the icon shows it

@@ -561,6 +561,7 @@ TEST(KeepAwake, CommandLine) {
   }
   EXPECT_EQ(WhileHolder("C:\\tools\\x.exe", 7), "x.exe (pid 7)");
   EXPECT_EQ(StatusLine("Dozerin\nidle\ncould not keep awake: x"), "idle; could not keep awake: x");
+  EXPECT_EQ(PowerRequestReason("Dozerin\nbusy: process vlc.exe"), "Dozerin: process vlc.exe");
 }
 
 TEST(WhyAwake, StateLinesAndRates) {
