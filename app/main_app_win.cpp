@@ -150,24 +150,64 @@ std::string AskStatus(const std::string& base_name) {
   return g_status;
 }
 
-// A line for whoever started the program: its standard output when that leads somewhere (a pipe,
-// a file, a console), else the console it was started from, else a message box.
+// Ctrl-C at the console reaches the command under --while; this program waits on until the
+// command has ended, as on Linux.
+BOOL WINAPI KeepWaiting(DWORD event) {
+  return event == CTRL_C_EVENT || event == CTRL_BREAK_EVENT;
+}
+
+// Joins the console of the program that started this one (a prompt, dozerin.com), once; true when
+// attached to it.
+bool JoinParentConsole() {
+  static int joined = -1;
+  if (joined < 0) {
+    joined = AttachConsole(ATTACH_PARENT_PROCESS) ? 1 : 0;
+    if (joined != 0) SetConsoleCtrlHandler(KeepWaiting, TRUE);
+  }
+  return joined != 0;
+}
+
+bool Valid(HANDLE handle) {
+  return handle != nullptr && handle != INVALID_HANDLE_VALUE;
+}
+
+// Writes to a console in its own characters; false when the handle is no console of this process.
+bool WriteConsoleText(HANDLE handle, const std::string& text) {
+  DWORD mode = 0;
+  if (!Valid(handle) || !GetConsoleMode(handle, &mode)) return false;
+  std::wstring wide(text.size(), L'\0');
+  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                         wide.data(), static_cast<int>(wide.size()));
+  DWORD written = 0;
+  return length > 0 &&
+         WriteConsoleW(handle, wide.data(), static_cast<DWORD>(length), &written, nullptr) != FALSE;
+}
+
+bool WriteBytes(HANDLE handle, const std::string& text) {
+  DWORD written = 0;
+  return Valid(handle) &&
+         WriteFile(handle, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
+}
+
+// A line for whoever started the program: its standard output when that leads somewhere (a file
+// or a pipe in the ANSI code page, a console in its own characters), else the console it was
+// started from, else a message box.
 void SayLine(const std::string& line) {
   const std::string text = line + "\r\n";
-  DWORD written = 0;
   HANDLE out = GetStdHandle(STD_OUTPUT_HANDLE);
-  if (out != nullptr && out != INVALID_HANDLE_VALUE &&
-      WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
-    return;
-  }
-  if (AttachConsole(ATTACH_PARENT_PROCESS)) {
-    win::UniqueHandle console(CreateFileA("CONOUT$", GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+  if (WriteConsoleText(out, text)) return;
+  const bool character_device = Valid(out) && GetFileType(out) == FILE_TYPE_CHAR;
+  if (Valid(out) && !character_device && WriteBytes(out, text)) return;
+  // A console handle (given by dozerin.com) can be written once attached to that console; NUL
+  // is a character device too, and takes the line.
+  if (JoinParentConsole()) {
+    if (WriteConsoleText(out, text) || (character_device && WriteBytes(out, text))) return;
+    win::UniqueHandle console(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                           OPEN_EXISTING, 0, nullptr));
-    if (console.get() != INVALID_HANDLE_VALUE &&
-        WriteFile(console.get(), text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) {
-      return;
-    }
+    if (WriteConsoleText(console.get(), text)) return;
   }
+  if (WriteBytes(out, text)) return;
   win::ShowMessage(nullptr, line, MB_OK | MB_ICONINFORMATION | MB_SETFOREGROUND);
 }
 
@@ -274,10 +314,25 @@ int RunWhile(const std::vector<std::string>& command, bool instance_running,
   }
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
-  // The command writes where this process's own output goes, when that leads somewhere.
-  const HANDLE streams[3] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
-                             GetStdHandle(STD_ERROR_HANDLE)};
-  if (streams[1] != nullptr && streams[1] != INVALID_HANDLE_VALUE) {
+  // The command writes where this process's own output goes, when that leads somewhere. Started
+  // from a console (a prompt, dozerin.com), it shares that console instead of getting a window of
+  // its own.
+  HANDLE streams[3] = {GetStdHandle(STD_INPUT_HANDLE), GetStdHandle(STD_OUTPUT_HANDLE),
+                       GetStdHandle(STD_ERROR_HANDLE)};
+  win::UniqueHandle console_in, console_out;
+  if ((!Valid(streams[1]) || GetFileType(streams[1]) == FILE_TYPE_CHAR) && JoinParentConsole() &&
+      !Valid(streams[1])) {
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    console_in.Reset(CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0,
+                                 nullptr));
+    console_out.Reset(CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0,
+                                  nullptr));
+    streams[0] = console_in.get();
+    streams[1] = streams[2] = console_out.get();
+  }
+  if (Valid(streams[1])) {
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = streams[0];
     startup.hStdOutput = streams[1];

@@ -6,7 +6,9 @@
 // winsock2.h before windows.h, which would bring the old winsock in.
 #include <windows.h>
 // windows.h first: shellapi.h relies on its types.
+#include <sddl.h>
 #include <shellapi.h>
+#include <shlobj.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -701,6 +703,115 @@ TEST(Hold, WhileTakesTheCommandAsTyped) {
   // ...but not with arguments cmd would take as commands of their own.
   EXPECT_EQ(run(L"--while t.cmd x\"&mkdir INJ&\""), 126u);
   EXPECT_EQ(GetFileAttributesA(inst.Path("INJ").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+// The console face: dozerin.com runs dozerin.exe beside it and passes on its output and exit code.
+TEST(Console, TheConsoleFacePassesOnOutputAndTheExitCode) {
+  Installation inst("[GENERAL]\r\n");
+  const std::string com = g_dozerin_exe.substr(0, g_dozerin_exe.rfind('.')) + ".com";
+  ASSERT_TRUE(CopyFileA(com.c_str(), inst.Path("dozerin.com").c_str(), FALSE)) << com;
+  auto run = [&](const std::string& arguments, std::string* said) {
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE read = nullptr, write = nullptr;
+    CreatePipe(&read, &write, &inherited, 0);
+    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = write;
+    PROCESS_INFORMATION pi = {};
+    std::string line = "\"" + inst.Path("dozerin.com") + "\" " + arguments;
+    const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                        inst.folder().c_str(), &si, &pi);
+    CloseHandle(write);
+    char buffer[512];
+    DWORD n = 0;
+    while (started && ReadFile(read, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+      said->append(buffer, n);
+    }
+    CloseHandle(read);
+    if (!started) return DWORD{999};
+    DWORD code = 998;
+    if (WaitForSingleObject(pi.hProcess, 15000) == WAIT_OBJECT_0) {
+      GetExitCodeProcess(pi.hProcess, &code);
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return code;
+  };
+  std::string said;
+  EXPECT_EQ(run("--status", &said), 1u);
+  EXPECT_EQ(said, Acp("Dozerin は起動していません。") + "\r\n");
+  said.clear();
+  EXPECT_EQ(run("--while cmd /c echo hi", &said), 0u);
+  EXPECT_EQ(said, "hi\r\n");
+  EXPECT_EQ(run("--while cmd /c exit 5", &said), 5u);
+}
+
+// Starts a command line at medium integrity (a plain prompt's) from an elevated process; the
+// process handle, or null.
+HANDLE StartAtMediumIntegrity(std::string line) {
+  HANDLE own = nullptr, token = nullptr;
+  PSID medium = nullptr;
+  PROCESS_INFORMATION pi = {};
+  if (OpenProcessToken(GetCurrentProcess(),
+                       TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ADJUST_DEFAULT | TOKEN_ASSIGN_PRIMARY,
+                       &own) &&
+      DuplicateTokenEx(own, MAXIMUM_ALLOWED, nullptr, SecurityImpersonation, TokenPrimary,
+                       &token) &&
+      ConvertStringSidToSidA("S-1-16-8192", &medium)) {
+    TOKEN_MANDATORY_LABEL label = {{medium, SE_GROUP_INTEGRITY}};
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    if (!SetTokenInformation(token, TokenIntegrityLevel, &label,
+                             sizeof label + GetLengthSid(medium)) ||
+        !CreateProcessAsUserA(token, nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                              nullptr, &si, &pi)) {
+      pi.hProcess = nullptr;
+    }
+  }
+  if (pi.hThread != nullptr) CloseHandle(pi.hThread);
+  if (medium != nullptr) LocalFree(medium);
+  if (token != nullptr) CloseHandle(token);
+  if (own != nullptr) CloseHandle(own);
+  return pi.hProcess;
+}
+
+DWORD ExitCodeOf(HANDLE process) {
+  DWORD code = 998;
+  if (process == nullptr) return 999;
+  if (WaitForSingleObject(process, 20000) == WAIT_OBJECT_0) GetExitCodeProcess(process, &code);
+  CloseHandle(process);
+  return code;
+}
+
+// On Windows itself, run elevated (as its runners run): requests cross integrity levels both ways,
+// and the elevated instance hears the taskbar's restart.
+TEST(Integrity, RequestsCrossIntegrityLevels) {
+  if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr) {
+    GTEST_SKIP() << "Wine has no integrity levels";
+  }
+  if (!IsUserAnAdmin()) GTEST_SKIP() << "needs an elevated test run";
+  {
+    Started s("[GENERAL]\r\nLog=1\r\n");  // elevated, like this test
+    ASSERT_NE(s.w, nullptr);
+    const std::string exe = "\"" + s.inst.exe() + "\"";
+    EXPECT_EQ(ExitCodeOf(StartAtMediumIntegrity(exe + " --keep-awake=1h")), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return Refused(s.w); })) << "the plain prompt's hold was dropped";
+    EXPECT_EQ(ExitCodeOf(StartAtMediumIntegrity(exe + " --status")), 0u);
+    EXPECT_EQ(ExitCodeOf(StartAtMediumIntegrity(exe + " --keep-awake=off")), 0u);
+    EXPECT_TRUE(WaitUntil([&] { return !Refused(s.w); }));
+    EXPECT_EQ(Close(s.p, s.w), 0u);
+  }
+  // A plain instance answers an elevated prompt.
+  Installation inst("[GENERAL]\r\n");
+  HANDLE plain = StartAtMediumIntegrity("\"" + inst.exe() + "\"");
+  ASSERT_NE(plain, nullptr);
+  EXPECT_TRUE(WaitUntil([&] { return Program(inst.exe(), "--status").WaitForExit() == 0; }, 20s))
+      << "the answer from the plain instance was dropped";
+  DWORD pid = GetProcessId(plain);
+  if (HWND w = FindWindowOf(pid, "Dozerin", "DozerinWindow")) PostMessageA(w, WM_CLOSE, 0, 0);
+  EXPECT_EQ(ExitCodeOf(plain), 0u);
 }
 
 TEST(Remote, AConnectionToAListedPort) {
