@@ -50,6 +50,48 @@ std::string ReadText(const std::string& path) {
   return out.str();
 }
 
+std::wstring Wide(const std::string& acp) {
+  std::wstring wide(acp.size(), L'\0');
+  wide.resize(static_cast<std::size_t>(
+      std::max(0, MultiByteToWideChar(CP_ACP, 0, acp.data(), static_cast<int>(acp.size()),
+                                      wide.data(), static_cast<int>(wide.size())))));
+  return wide;
+}
+
+DWORD RunToEnd(std::wstring line, const std::string& folder, std::string* output, HANDLE token) {
+  SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+  HANDLE read = nullptr, write = nullptr;
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  if (output != nullptr && CreatePipe(&read, &write, &inherited, 0)) {
+    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = si.hStdError = write;
+  }
+  PROCESS_INFORMATION pi = {};
+  const std::wstring where = Wide(folder);
+  const BOOL started =
+      token != nullptr ? CreateProcessAsUserW(token, nullptr, line.data(), nullptr, nullptr,
+                                              write != nullptr, 0, nullptr, where.c_str(), &si, &pi)
+                       : CreateProcessW(nullptr, line.data(), nullptr, nullptr, write != nullptr, 0,
+                                        nullptr, where.c_str(), &si, &pi);
+  if (write != nullptr) CloseHandle(write);
+  char buffer[512];
+  DWORD n = 0;
+  while (started && read != nullptr && ReadFile(read, buffer, sizeof buffer, &n, nullptr) &&
+         n > 0) {
+    output->append(buffer, n);
+  }
+  if (read != nullptr) CloseHandle(read);
+  if (!started) return 999;
+  DWORD code = 998;
+  if (WaitForSingleObject(pi.hProcess, 20000) == WAIT_OBJECT_0)
+    GetExitCodeProcess(pi.hProcess, &code);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  return code;
+}
+
 namespace {
 
 constexpr char kMainWindowClass[] = "DozerinWindow";

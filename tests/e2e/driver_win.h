@@ -15,6 +15,13 @@ namespace dozerin::e2e {
 extern std::string g_dozerin_exe;
 extern std::string g_shots_dir;
 
+// Runs a command line (UTF-16, as a prompt passes it) in a folder and waits for it: its exit
+// code (999 when it could not start, 998 when it did not end). *output, when given, receives its
+// standard output and error; token, when given, is the one it runs under.
+DWORD RunToEnd(std::wstring line, const std::string& folder, std::string* output = nullptr,
+               HANDLE token = nullptr);
+std::wstring Wide(const std::string& acp);
+
 // A file's whole bytes, written or read.
 void WriteText(const std::string& path, const std::string& text);
 std::string ReadText(const std::string& path);

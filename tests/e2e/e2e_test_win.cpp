@@ -670,30 +670,14 @@ TEST(Hold, WhileACommandRuns) {
 TEST(Hold, WhileTakesTheCommandAsTyped) {
   Installation inst("[GENERAL]\r\n");
   WriteText(inst.Path("t.cmd"), "@echo %1> echoed.txt\r\n");
-  wchar_t folder[MAX_PATH] = {};
-  MultiByteToWideChar(CP_ACP, 0, inst.folder().c_str(), -1, folder, MAX_PATH);
   // Started with a wide command line, as a prompt starts it.
   auto run = [&](const std::wstring& arguments) {
-    std::wstring line = std::wstring(L"\"") + folder + L"\\dozerin.exe\" " + arguments;
-    STARTUPINFOW si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, folder, &si,
-                        &pi)) {
-      return DWORD{999};
-    }
-    DWORD code = 998;
-    if (WaitForSingleObject(pi.hProcess, 15000) == WAIT_OBJECT_0)
-      GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
+    return RunToEnd(L"\"" + Wide(inst.exe()) + L"\" " + arguments, inst.folder());
   };
   // Characters outside the ANSI code page, and a fullwidth quote, reach the command as typed.
-  wchar_t helper[MAX_PATH] = {};
-  MultiByteToWideChar(CP_ACP, 0, BesideDriver("watchme.exe").c_str(), -1, helper, MAX_PATH);
+  const std::wstring helper = Wide(BesideDriver("watchme.exe"));
   const std::wstring said = L" x caf\u00e9 \uff02a b\uff02 \u65e5\u2713";
-  EXPECT_EQ(run(std::wstring(L"--while \"") + helper + L"\" --say said.txt" + said), 0u);
+  EXPECT_EQ(run(L"--while \"" + helper + L"\" --say said.txt" + said), 0u);
   const std::string bytes = ReadText(inst.Path("said.txt"));
   const std::wstring line(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / 2);
   EXPECT_EQ(line.substr(line.size() - std::min(line.size(), said.size())), said);
@@ -710,50 +694,24 @@ TEST(Console, TheConsoleFacePassesOnOutputAndTheExitCode) {
   Installation inst("[GENERAL]\r\n");
   const std::string com = g_dozerin_exe.substr(0, g_dozerin_exe.rfind('.')) + ".com";
   ASSERT_TRUE(CopyFileA(com.c_str(), inst.Path("dozerin.com").c_str(), FALSE)) << com;
-  auto run = [&](const std::string& arguments, std::string* said) {
-    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
-    HANDLE read = nullptr, write = nullptr;
-    CreatePipe(&read, &write, &inherited, 0);
-    SetHandleInformation(read, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = si.hStdError = write;
-    PROCESS_INFORMATION pi = {};
-    std::string line = "\"" + inst.Path("dozerin.com") + "\" " + arguments;
-    const BOOL started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                        inst.folder().c_str(), &si, &pi);
-    CloseHandle(write);
-    char buffer[512];
-    DWORD n = 0;
-    while (started && ReadFile(read, buffer, sizeof buffer, &n, nullptr) && n > 0) {
-      said->append(buffer, n);
-    }
-    CloseHandle(read);
-    if (!started) return DWORD{999};
-    DWORD code = 998;
-    if (WaitForSingleObject(pi.hProcess, 15000) == WAIT_OBJECT_0) {
-      GetExitCodeProcess(pi.hProcess, &code);
-    }
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    return code;
+  auto run = [&](const std::wstring& arguments, std::string* said) {
+    return RunToEnd(L"\"" + Wide(inst.Path("dozerin.com")) + L"\" " + arguments, inst.folder(),
+                    said);
   };
   std::string said;
-  EXPECT_EQ(run("--status", &said), 1u);
+  EXPECT_EQ(run(L"--status", &said), 1u);
   EXPECT_EQ(said, Acp("Dozerin は起動していません。") + "\r\n");
   said.clear();
-  EXPECT_EQ(run("--while cmd /c echo hi", &said), 0u);
+  EXPECT_EQ(run(L"--while cmd /c echo hi", &said), 0u);
   EXPECT_EQ(said, "hi\r\n");
-  EXPECT_EQ(run("--while cmd /c exit 5", &said), 5u);
+  EXPECT_EQ(run(L"--while cmd /c exit 5", &said), 5u);
 }
 
-// Starts a command line at medium integrity (a plain prompt's) from an elevated process; the
-// process handle, or null.
-HANDLE StartAtMediumIntegrity(std::string line) {
+// A copy of this process's token at medium integrity (a plain prompt's); null when it cannot be
+// made.
+HANDLE MediumIntegrityToken() {
   HANDLE own = nullptr, token = nullptr;
   PSID medium = nullptr;
-  PROCESS_INFORMATION pi = {};
   if (OpenProcessToken(GetCurrentProcess(),
                        TOKEN_DUPLICATE | TOKEN_QUERY | TOKEN_ADJUST_DEFAULT | TOKEN_ASSIGN_PRIMARY,
                        &own) &&
@@ -761,57 +719,56 @@ HANDLE StartAtMediumIntegrity(std::string line) {
                        &token) &&
       ConvertStringSidToSidA("S-1-16-8192", &medium)) {
     TOKEN_MANDATORY_LABEL label = {{medium, SE_GROUP_INTEGRITY}};
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
     if (!SetTokenInformation(token, TokenIntegrityLevel, &label,
-                             sizeof label + GetLengthSid(medium)) ||
-        !CreateProcessAsUserA(token, nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                              nullptr, &si, &pi)) {
-      pi.hProcess = nullptr;
+                             sizeof label + GetLengthSid(medium))) {
+      CloseHandle(token);
+      token = nullptr;
     }
   }
-  if (pi.hThread != nullptr) CloseHandle(pi.hThread);
   if (medium != nullptr) LocalFree(medium);
-  if (token != nullptr) CloseHandle(token);
   if (own != nullptr) CloseHandle(own);
-  return pi.hProcess;
+  return token;
 }
 
-DWORD ExitCodeOf(HANDLE process) {
-  DWORD code = 998;
-  if (process == nullptr) return 999;
-  if (WaitForSingleObject(process, 20000) == WAIT_OBJECT_0) GetExitCodeProcess(process, &code);
-  CloseHandle(process);
-  return code;
-}
-
-// On Windows itself, run elevated (as its runners run): requests cross integrity levels both ways,
-// and the elevated instance hears the taskbar's restart.
+// On Windows itself, run elevated (as its runners run): requests cross integrity levels both ways.
 TEST(Integrity, RequestsCrossIntegrityLevels) {
   if (GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr) {
     GTEST_SKIP() << "Wine has no integrity levels";
   }
   if (!IsUserAnAdmin()) GTEST_SKIP() << "needs an elevated test run";
+  HANDLE medium = MediumIntegrityToken();
+  ASSERT_NE(medium, nullptr);
   {
-    Started s("[GENERAL]\r\nLog=1\r\n");  // elevated, like this test
+    Started s("[GENERAL]\r\n");  // elevated, like this test
     ASSERT_NE(s.w, nullptr);
-    const std::string exe = "\"" + s.inst.exe() + "\"";
-    EXPECT_EQ(ExitCodeOf(StartAtMediumIntegrity(exe + " --keep-awake=1h")), 0u);
+    auto plain = [&](const wchar_t* arguments) {
+      return RunToEnd(L"\"" + Wide(s.inst.exe()) + L"\" " + arguments, s.inst.folder(), nullptr,
+                      medium);
+    };
+    EXPECT_EQ(plain(L"--keep-awake=1h"), 0u);
     EXPECT_TRUE(WaitUntil([&] { return Refused(s.w); })) << "the plain prompt's hold was dropped";
-    EXPECT_EQ(ExitCodeOf(StartAtMediumIntegrity(exe + " --status")), 0u);
-    EXPECT_EQ(ExitCodeOf(StartAtMediumIntegrity(exe + " --keep-awake=off")), 0u);
+    EXPECT_EQ(plain(L"--status"), 0u);
+    EXPECT_EQ(plain(L"--keep-awake=off"), 0u);
     EXPECT_TRUE(WaitUntil([&] { return !Refused(s.w); }));
     EXPECT_EQ(Close(s.p, s.w), 0u);
   }
   // A plain instance answers an elevated prompt.
   Installation inst("[GENERAL]\r\n");
-  HANDLE plain = StartAtMediumIntegrity("\"" + inst.exe() + "\"");
-  ASSERT_NE(plain, nullptr);
+  std::wstring line = L"\"" + Wide(inst.exe()) + L"\"";
+  STARTUPINFOW si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  ASSERT_TRUE(CreateProcessAsUserW(medium, nullptr, line.data(), nullptr, nullptr, FALSE, 0,
+                                   nullptr, nullptr, &si, &pi));
   EXPECT_TRUE(WaitUntil([&] { return Program(inst.exe(), "--status").WaitForExit() == 0; }, 20s))
       << "the answer from the plain instance was dropped";
-  DWORD pid = GetProcessId(plain);
-  if (HWND w = FindWindowOf(pid, "Dozerin", "DozerinWindow")) PostMessageA(w, WM_CLOSE, 0, 0);
-  EXPECT_EQ(ExitCodeOf(plain), 0u);
+  if (HWND w = FindWindowOf(pi.dwProcessId, "Dozerin", "DozerinWindow")) {
+    PostMessageA(w, WM_CLOSE, 0, 0);
+  }
+  EXPECT_EQ(WaitForSingleObject(pi.hProcess, 15000), WAIT_OBJECT_0);
+  CloseHandle(pi.hThread);
+  CloseHandle(pi.hProcess);
+  CloseHandle(medium);
 }
 
 TEST(Remote, AConnectionToAListedPort) {
