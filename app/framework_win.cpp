@@ -1,7 +1,9 @@
 #include "app/framework_win.h"
 
 #include <new>
+#include <vector>
 
+#include "app/paths.h"
 #include "res/resource.h"
 
 namespace dozerin::win {
@@ -67,6 +69,24 @@ void ReportCurrentException() noexcept {
   MessageBoxA(nullptr, text, g_app_title.c_str(),
               MB_OK | MB_ICONSTOP | MB_SETFOREGROUND | MB_TASKMODAL);
   showing = false;
+}
+
+std::wstring WideFromAnsi(std::string_view text) {
+  std::wstring wide(text.size(), L'\0');
+  const int length =
+      text.empty() ? 0
+                   : MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
+                                         wide.data(), static_cast<int>(wide.size()));
+  wide.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+  return wide;
+}
+
+std::string ProcessBaseName(DWORD pid) {
+  UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
+  std::vector<char> image(32768);
+  DWORD size = static_cast<DWORD>(image.size());
+  if (!process || !QueryFullProcessImageNameA(process.get(), 0, image.data(), &size)) return {};
+  return DeriveSidePaths(std::string(image.data(), size)).base_name;
 }
 
 bool Window::CreateHidden(DWORD ex_style, const std::string& name) {

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include <string>
+#include <string_view>
 
 namespace dozerin::win {
 
@@ -39,6 +40,13 @@ class UniqueHandle {
 
 // The text of a window or control, however long.
 std::string WindowText(HWND hwnd);
+
+// ANSI-code-page text in the system's wide characters.
+std::wstring WideFromAnsi(std::string_view text);
+
+// The base name of a process's executable ("dozerin" for C:\x\dozerin.exe); empty when it cannot
+// be read.
+std::string ProcessBaseName(DWORD pid);
 
 // A string from the program's string table, in the ANSI code page; empty when it is missing.
 std::string LoadResString(UINT id);

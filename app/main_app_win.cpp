@@ -49,17 +49,12 @@ HWND RunningInstanceWindow(const std::string& base_name) {
        (w = FindWindowExA(nullptr, w, win::WindowClassName(), title.c_str())) != nullptr;) {
     DWORD pid = 0;
     GetWindowThreadProcessId(w, &pid);
-    win::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid));
-    std::vector<char> image(32768);
-    DWORD size = static_cast<DWORD>(image.size());
-    if (!process || !QueryFullProcessImageNameA(process.get(), 0, image.data(), &size)) {
+    const std::string name = win::ProcessBaseName(pid);
+    if (name.empty()) {
       if (unknown == nullptr) unknown = w;
       continue;
     }
-    if (lstrcmpiA(DeriveSidePaths(std::string(image.data(), size)).base_name.c_str(),
-                  base_name.c_str()) == 0) {
-      return w;
-    }
+    if (lstrcmpiA(name.c_str(), base_name.c_str()) == 0) return w;
   }
   return unknown;
 }
@@ -175,12 +170,10 @@ bool Valid(HANDLE handle) {
 bool WriteConsoleText(HANDLE handle, const std::string& text) {
   DWORD mode = 0;
   if (!Valid(handle) || !GetConsoleMode(handle, &mode)) return false;
-  std::wstring wide(text.size(), L'\0');
-  const int length = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()),
-                                         wide.data(), static_cast<int>(wide.size()));
+  const std::wstring wide = win::WideFromAnsi(text);
   DWORD written = 0;
-  return length > 0 &&
-         WriteConsoleW(handle, wide.data(), static_cast<DWORD>(length), &written, nullptr) != FALSE;
+  return !wide.empty() && WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()),
+                                        &written, nullptr) != FALSE;
 }
 
 bool WriteBytes(HANDLE handle, const std::string& text) {

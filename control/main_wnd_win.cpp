@@ -47,15 +47,9 @@ bool IsStatusAnswerWindow(HWND window, DWORD pid) {
   if (GetClassNameA(window, kind, sizeof kind) == 0 || std::strcmp(kind, kStatusAnswerClass) != 0) {
     return false;
   }
-  win::UniqueHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, owner));
-  char image[MAX_PATH * 4] = {};
-  DWORD size = sizeof image;
-  char own[MAX_PATH * 4] = {};
-  const DWORD own_size = GetModuleFileNameA(nullptr, own, sizeof own);
-  return process && QueryFullProcessImageNameA(process.get(), 0, image, &size) && own_size != 0 &&
-         own_size < sizeof own &&
-         lstrcmpiA(DeriveSidePaths(std::string(image, size)).base_name.c_str(),
-                   DeriveSidePaths(std::string(own, own_size)).base_name.c_str()) == 0;
+  const std::string asker = win::ProcessBaseName(owner);
+  return !asker.empty() &&
+         lstrcmpiA(asker.c_str(), win::ProcessBaseName(GetCurrentProcessId()).c_str()) == 0;
 }
 
 }  // namespace
@@ -496,14 +490,8 @@ void CMainWnd::ShowState(InhibitState state) {
 void CMainWnd::UpdatePowerRequest() {
   // Only while busy: a margin's line counts down every second, and a reason is a new request.
   const bool busy = icon_wanted_ && machine_.displayed_state() == STATE_BUSY;
-  const std::string reason = busy ? PowerRequestReason(tooltip_) : std::string();
-  std::wstring wide(reason.size(), L'\0');
-  const int length = reason.empty() ? 0
-                                    : MultiByteToWideChar(
-                                          CP_ACP, 0, reason.data(), static_cast<int>(reason.size()),
-                                          wide.data(), static_cast<int>(wide.size()));
-  wide.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
-  power_request_.Apply(busy, wide, machine_.settings().busy_display != 0);
+  const std::wstring reason = busy ? win::WideFromAnsi(PowerRequestReason(tooltip_)) : L"";
+  power_request_.Apply(busy, reason, machine_.settings().busy_display != 0);
 }
 
 void CMainWnd::PutIcon(DWORD operation, InhibitState state) {
