@@ -25,7 +25,6 @@
 #include <utility>
 #include <vector>
 
-#include "app/allocator_linux.h"
 #include "app/command_hold_linux.h"
 #include "app/instance_lock_linux.h"
 #include "app/main_app.h"
@@ -342,7 +341,6 @@ int main(int argc, char** argv) {
   if (dozerin::RequestStart(request)) {
     qt = std::make_unique<QCoreApplication>(qt_argc, argv);
   } else {
-    dozerin::StartWithoutThreadCache(argv);
     // Wayland first, then an X server that answers, and with neither (a server, a session
     // without a display, a Wayland session without Qt's Wayland plugin) the program still runs,
     // log only, on Qt's display-less platform: Qt takes the first of the list that it can start.

@@ -262,7 +262,7 @@ void CMainWnd::StartWhile(int pidfd, std::uint32_t pid, const QString& holder) {
   connect(hold->ended.get(), &QSocketNotifier::activated, this, [this, pidfd] { EndWhile(pidfd); });
   while_holds_.push_back(std::move(hold));
   const FileError e = machine_.StartCommandHold();
-  why_ = QString::fromLatin1(kHoldReason);
+  SetWhy(kHoldReason);
   UpdateTooltip();
   Pace();
   Report(e);
@@ -294,7 +294,7 @@ void CMainWnd::EndWhile(int pidfd) {
 void CMainWnd::StartHold(std::int64_t seconds) {
   if (closed_) return;
   const FileError e = machine_.StartHold(seconds);
-  why_ = QString::fromLatin1(kHoldReason);  // also for the margin that follows it
+  SetWhy(kHoldReason);  // also for the margin that follows it
   UpdateTooltip();
   Pace();
   Report(e);
@@ -319,16 +319,7 @@ int CMainWnd::StartWorkThread(FileError* log_error) {
   *log_error = FileError::kNone;
   if (worker_) return 1;
   machine_.Reset();
-  // Reports cross to this thread through the event loop, in the order they were posted.
   worker_ = StartWorkThreadObject(
-      [this](std::uint32_t requests, std::uint32_t kinds, const std::string& why) {
-        QMetaObject::invokeMethod(
-            this,
-            [this, requests, kinds, why = QString::fromStdString(why)] {
-              OnActivityEvent(requests, kinds, why);
-            },
-            Qt::QueuedConnection);
-      },
       [this](int id) {
         QMetaObject::invokeMethod(
             this, [this, id] { ShowError(id); }, Qt::QueuedConnection);
@@ -338,6 +329,9 @@ int CMainWnd::StartWorkThread(FileError* log_error) {
     ShowError(IDS_THREAD_INIT_FAILED);
     return -1;
   }
+  // Reports are taken in the order they were queued, on this thread's event loop.
+  reports_ = std::make_unique<QSocketNotifier>(worker_.reports_fd(), QSocketNotifier::Read);
+  connect(reports_.get(), &QSocketNotifier::activated, this, [this] { TakeReports(); });
   *log_error = app_.WriteLog("Start WorkThread!!\n");
   Pace();
   return 1;
@@ -346,6 +340,7 @@ int CMainWnd::StartWorkThread(FileError* log_error) {
 int CMainWnd::StopWorkThread(FileError* log_error) {
   *log_error = FileError::kNone;
   if (!worker_) return 1;
+  reports_.reset();  // what the worker still queued is of a state that ends here
   LinuxWorkerThread stopping = std::move(worker_);
   stopping.Stop(kWorkerStopTimeoutMs);
   *log_error = app_.WriteLog("Finish WorkThread!!\n");
@@ -386,9 +381,16 @@ void CMainWnd::OnTick() {
                    (tick_requests_ & kEsDisplayRequired) != 0,
                    !machine_.holding() ? why_
                    : machine_.hand_hold() || while_holds_.empty()
-                       ? QString::fromLatin1(kHoldReason)
+                       ? hold_reason_
                        : QStringLiteral("kept awake for ") + while_holds_.back()->holder);
-  UpdateTooltip();
+  // Most ticks change nothing a person reads: then nothing is made.
+  TickTip tip{machine_.displayed_state(), machine_.margin_countdown(),
+              machine_.holding() ? (machine_.HoldSecondsLeft() + 59) / 60 : -1, why_changes_,
+              inhibitors_.Trouble()};
+  if (!(tip == tick_tip_)) {
+    tick_tip_ = std::move(tip);
+    UpdateTooltip();
+  }
   Pace();
   Report(e);
 }
@@ -411,9 +413,8 @@ void CMainWnd::UpdateTooltip() {
                                  : text::FillIn(UiText(IDS_HOLD_WHILE, japanese),
                                                 while_holds_.back()->holder.toStdString());
   QString tip = QString::fromStdString(ProgramTooltip(
-      machine_, UiText(IDS_APP_TITLE, false), why_.toStdString(),
-      UiText(IDS_HOLD_MINUTES_LEFT, japanese), no_end, UiText(IDS_BATTERY_FLOOR, japanese),
-      UiText(IDS_BATTERY_BY_HAND_ONLY, japanese)));
+      machine_, UiText(IDS_APP_TITLE, false), why_text_, UiText(IDS_HOLD_MINUTES_LEFT, japanese),
+      no_end, UiText(IDS_BATTERY_FLOOR, japanese), UiText(IDS_BATTERY_BY_HAND_ONLY, japanese)));
   const QString trouble = inhibitors_.Trouble();
   if (!trouble.isEmpty()) tip += QStringLiteral("\ncould not keep awake: ") + trouble;
   if (tooltip_ == tip) return;
@@ -432,9 +433,24 @@ void CMainWnd::ShowXEmbedIcon(bool show) {
   if (tray_) tray_->Dock(show);
 }
 
-void CMainWnd::OnActivityEvent(std::uint32_t requests, std::uint32_t kinds, const QString& why) {
+void CMainWnd::SetWhy(std::string_view why) {
+  // Made anew only when it changed: a busy machine gives the same reason at every pass.
+  if (why == why_text_) return;
+  why_text_.assign(why);
+  why_ = QString::fromStdString(why_text_);
+  ++why_changes_;
+}
+
+void CMainWnd::TakeReports() {
+  const std::size_t count = worker_.TakeReports(&taken_);
+  for (std::size_t i = 0; i < count && worker_; ++i) {
+    OnActivityEvent(taken_[i].requests, taken_[i].kinds, taken_[i].Why());
+  }
+}
+
+void CMainWnd::OnActivityEvent(std::uint32_t requests, std::uint32_t kinds, std::string_view why) {
   if (closed_) return;
-  if ((requests & (SET_BUSY | SET_MARGIN)) != 0 && kinds != 0) why_ = why;
+  if ((requests & (SET_BUSY | SET_MARGIN)) != 0 && kinds != 0) SetWhy(why);
   const FileError e = machine_.OnActivityEvent(requests, kinds);
   Pace();
   Report(e);

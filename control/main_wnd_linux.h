@@ -10,10 +10,13 @@
 #include <QTimer>
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <string_view>
 #include <vector>
 
 #include "control/inhibit_state_machine.h"
 #include "control/inhibitors_linux.h"
+#include "control/keep_awake.h"
 #include "control/status_notifier_linux.h"
 #include "control/xembed_icon_linux.h"
 #include "monitor/worker_thread_linux.h"
@@ -96,7 +99,9 @@ class CMainWnd : public QObject, private InhibitPlatform {
   // Checks the running hold's item and enables the stop, as the menu opens.
   void ShowHoldInMenu();
   void EndWhile(int pidfd);
-  void OnActivityEvent(std::uint32_t requests, std::uint32_t kinds, const QString& why);
+  void SetWhy(std::string_view why);
+  void TakeReports();
+  void OnActivityEvent(std::uint32_t requests, std::uint32_t kinds, std::string_view why);
   void RunSettingsCommand();
   void Report(FileError error);
   void ShowError(int string_id);
@@ -113,6 +118,8 @@ class CMainWnd : public QObject, private InhibitPlatform {
   Inhibitors inhibitors_;
   QTimer tick_;
   LinuxWorkerThread worker_;
+  std::unique_ptr<QSocketNotifier> reports_;  // on the worker's queue
+  WorkerReports taken_;                       // the reports being handled
   QIcon icons_[kStateCount];
   QMenu menu_;
   QMenu hold_menu_;
@@ -129,6 +136,22 @@ class CMainWnd : public QObject, private InhibitPlatform {
   bool in_tick_ = false;
   std::uint32_t tick_requests_ = 0;  // what the current tick asked for
   QString why_;                      // the reason of the last activity that kept the machine awake
+  std::string why_text_;             // the same as the worker gave it
+  std::uint64_t why_changes_ = 0;
+  // What a tick can change in the tooltip, which is made anew only when one of these changed.
+  struct TickTip {
+    InhibitState shown = STATE_IDLE;
+    std::uint32_t countdown = 0;
+    std::int64_t hold_minutes = -1;
+    std::uint64_t why_changes = 0;
+    QString trouble;
+    bool operator==(const TickTip& o) const {
+      return shown == o.shown && countdown == o.countdown && hold_minutes == o.hold_minutes &&
+             why_changes == o.why_changes && trouble == o.trouble;
+    }
+  };
+  TickTip tick_tip_;
+  const QString hold_reason_ = QString::fromLatin1(kHoldReason);
   bool closed_ = false;
   bool settings_open_ = false;
   bool disk_error_shown_ = false;  // since the settings were last changed

@@ -114,15 +114,13 @@ struct WorkThreadObject {
 
 }  // namespace
 
-LinuxWorkerThread StartWorkThreadObject(LinuxWorkerControl::Report report,
-                                        LinuxWorkerControl::Error error,
+LinuxWorkerThread StartWorkThreadObject(LinuxWorkerControl::Error error,
                                         const SettingsStore& store) {
-  return LinuxWorkerThread::Start(
-      std::move(report), std::move(error), [store](LinuxWorkerControl& control) {
-        const auto self = std::make_unique<WorkThreadObject>(store, control);
-        RunWorker(self->store, self->platform, self->sources, self->network, self->processor,
-                  &self->disk);
-      });
+  return LinuxWorkerThread::Start(std::move(error), [store](LinuxWorkerControl& control) {
+    const auto self = std::make_unique<WorkThreadObject>(store, control);
+    RunWorker(self->store, self->platform, self->sources, self->network, self->processor,
+              &self->disk);
+  });
 }
 
 }  // namespace dozerin

@@ -8,11 +8,10 @@ namespace dozerin {
 
 class SettingsStore;
 
-// Starts the worker, which reads its settings from a copy of store and reports through report
-// and error (both called on its own thread). /proc and /sys are read under $DOZERIN_PROC_ROOT
+// Starts the worker, which reads its settings from a copy of store, queues its reports on its
+// control block and reports failures through error (called on its own thread). /proc and /sys are read under $DOZERIN_PROC_ROOT
 // when that is set: a seam for the tests, which steer recorded counters there.
-LinuxWorkerThread StartWorkThreadObject(LinuxWorkerControl::Report report,
-                                        LinuxWorkerControl::Error error,
+LinuxWorkerThread StartWorkThreadObject(LinuxWorkerControl::Error error,
                                         const SettingsStore& store);
 
 }  // namespace dozerin

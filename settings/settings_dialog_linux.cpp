@@ -353,9 +353,9 @@ bool SetAutostart(const QString& entry, const QString& exe, bool enabled) {
   const QString text = QStringLiteral(
                            "[Desktop Entry]\nType=Application\nName=Dozerin\n"
                            "Comment=Keeps the computer awake while it is in use\n"
-                           "Exec=\"%1\"\nIcon=dozerin\nTerminal=false\n"
+                           "Exec=env %1 \"%2\"\nIcon=dozerin\nTerminal=false\n"
                            "X-GNOME-Autostart-enabled=true\n")
-                           .arg(quoted);
+                           .arg(QLatin1String(kAutostartTunables), quoted);
   file.write(text.toUtf8());
   return file.commit();
 }

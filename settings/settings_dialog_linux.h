@@ -58,4 +58,10 @@ QString AutostartEntry();
 bool AutostartEnabled(const QString& entry);
 bool SetAutostart(const QString& entry, const QString& exe, bool enabled);
 
+// What the autostart entry starts the program with, in its Exec line where it can be read and
+// changed: glibc's per-thread cache of freed blocks off. With the cache on, the main heap of a
+// program that runs for months goes on reaching new pages when the settings are opened among
+// holds and suspends; with it off it keeps the pages it has.
+inline constexpr char kAutostartTunables[] = "GLIBC_TUNABLES=glibc.malloc.tcache_count=0";
+
 }  // namespace dozerin

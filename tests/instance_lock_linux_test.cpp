@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include "app/allocator_linux.h"
 #include "tests/test_support.h"
 
 namespace dozerin {
@@ -38,15 +37,6 @@ TEST(InstanceLock, OnlyAHeldLockMeansAnotherInstance) {
     ASSERT_TRUE(c.trap != 4 || held.Take({good}) == Outcome::kTaken);
     EXPECT_EQ(InstanceLock().Take(c.paths), c.outcome) << c.trap << " " << c.paths.size();
   }
-}
-
-TEST(Allocator, TunablesGainTheThreadCacheUnlessTheySizeIt) {
-  for (const auto& [now, then] : std::vector<std::pair<const char*, std::optional<std::string>>>{
-           {"glibc.malloc.tcache_count_x=1:glibc.malloc.mxfast=0",
-            "glibc.malloc.tcache_count=0:glibc.malloc.tcache_count_x=1:glibc.malloc.mxfast=0"},
-           {"glibc.malloc.tcache_count=7", std::nullopt},
-           {"a=1:glibc.malloc.tcache_count", std::nullopt}})
-    EXPECT_EQ(TunablesWithoutThreadCache(now), then) << now;
 }
 
 }  // namespace

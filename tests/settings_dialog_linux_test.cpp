@@ -199,7 +199,9 @@ TEST_F(DialogTest, StartAtLogInWritesAndRemovesTheAutostartEntry) {
   const std::string entry = dir_.File("auto/dozerin.desktop");
   dialog_->findChildren<QCheckBox*>().last()->setChecked(true);
   Ok();
-  EXPECT_NE(Read(entry).find("Exec=\"/opt/dozerin/dozerin\"\n"), std::string::npos);
+  EXPECT_NE(Read(entry).find("Exec=env GLIBC_TUNABLES=glibc.malloc.tcache_count=0 "
+                             "\"/opt/dozerin/dozerin\"\n"),
+            std::string::npos);
   EXPECT_NE(Ini().find("BusyDisplay=0"), std::string::npos);
   Open("");
   Tab(3);

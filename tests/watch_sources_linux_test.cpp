@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <fstream>
 #include <future>
 #include <set>
@@ -90,13 +91,13 @@ TEST(ProcProcesses, ExecAndZombiesSeenAtTheNextPass) {
     const char *before, *after, *stat_after;
     bool watched_after;
     int within;  // passes after the change
-  } cases[] = {{2, "sh", "vlc", "20 (vlc) S 1", true, 1},
-               {old, "vlc", "sh", "20 (sh) S 1", false, 1},
-               {old, "vlc", "", "20 (vlc) Z 1", false, 1},
-               {old, "sh", "vlc", "20 (vlc) S 1", true, listing},
-               // The pid given to a new process: its start time tells.
-               {old, "sh", "vlc", "20 (x) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 999", true,
-                listing}};
+  } cases[] = {
+      {2, "sh", "vlc", "20 (vlc) S 1", true, 1},
+      {old, "vlc", "sh", "20 (sh) S 1", false, 1},
+      {old, "vlc", "", "20 (vlc) Z 1", false, 1},
+      {old, "sh", "vlc", "20 (vlc) S 1", true, listing},
+      // The pid given to a new process: its start time tells.
+      {old, "sh", "vlc", "20 (x) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 999", true, listing}};
   for (const auto& c : cases) {
     Write(dir + "/cmdline", c.before);
     Write(dir + "/stat", "20 (x) S 1 1 1 0 -1 0 0 0 0 0 0 0 0 0 20 0 1 0 42");
@@ -153,15 +154,15 @@ TEST(ProcProcesses, BetweenListingsThePidsHandedOutAreLookedInto) {
 }
 
 // A worker given up by a stop: once the stop has returned, nothing more reaches its receiver.
-TEST(LinuxWorkerThread, AStopThatGivesUpWaitsForAReportUnderWay) {
+TEST(LinuxWorkerThread, AStopThatGivesUpWaitsForAMessageUnderWay) {
   std::promise<void> entered, release;
   std::shared_future<void> released = release.get_future().share();
   LinuxWorkerThread worker = LinuxWorkerThread::Start(
-      [&](std::uint32_t, std::uint32_t, const std::string&) {
+      [&](int) {
         entered.set_value();
         released.wait();
       },
-      [](int) {}, [](LinuxWorkerControl& control) { control.Post(1, 1, "x"); });
+      [](LinuxWorkerControl& control) { control.ShowError(1); });
   entered.get_future().wait();
   auto stop = std::async(std::launch::async, [&] { return worker.Stop(10); });
   EXPECT_EQ(stop.wait_for(std::chrono::milliseconds(300)), std::future_status::timeout);
@@ -169,20 +170,31 @@ TEST(LinuxWorkerThread, AStopThatGivesUpWaitsForAReportUnderWay) {
   stop.get();
 }
 
-// A worker waiting for a wake-up that will not come goes on by itself once it is self-paced.
-TEST(LinuxWorkerThread, GoesOnByItselfOnceSelfPaced) {
-  std::promise<void> first, third;
-  int passes = 0;  // on the worker's thread only
-  LinuxWorkerThread worker = LinuxWorkerThread::Start(
-      [&](std::uint32_t, std::uint32_t, const std::string&) {
-        if (++passes == 1) first.set_value();
-        if (passes == 3) third.set_value();
-      },
-      [](int) {},
-      [](LinuxWorkerControl& control) {
-        for (; control.run.load() != 0; control.WaitForWakeUp()) control.Post(1, 1, "x");
-      });
-  first.get_future().wait();
+// Reports wait in the queue in order; a main thread that fell behind loses the oldest, and a
+// long reason is cut before the character that would not fit. A self-paced worker that is never
+// woken goes on by itself.
+TEST(LinuxWorkerThread, QueuesItsReportsAndGoesOnByItselfOnceSelfPaced) {
+  const std::string long_why = std::string(WorkerReport::kWhyBytes - 1, 'a') + "\u00e9b";
+  std::promise<void> posted, third;
+  std::atomic<int> passes{0};
+  LinuxWorkerThread worker =
+      LinuxWorkerThread::Start([](int) {},
+                               [&](LinuxWorkerControl& control) {
+                                 for (std::uint32_t i = 0; i < kReportSlots + 2; ++i)
+                                   control.Post(1, i, "x");
+                                 control.Post(2, 99, long_why);
+                                 posted.set_value();
+                                 for (; control.run.load() != 0; control.WaitForWakeUp()) {
+                                   if (++passes == 3) third.set_value();
+                                 }
+                               });
+  posted.get_future().wait();
+  WorkerReports taken;
+  ASSERT_EQ(worker.TakeReports(&taken), kReportSlots);
+  EXPECT_EQ(taken[0].kinds, 3u);
+  EXPECT_EQ(taken[kReportSlots - 2].kinds, kReportSlots + 1);
+  EXPECT_EQ(taken[kReportSlots - 1].Why(), long_why.substr(0, WorkerReport::kWhyBytes - 1));
+  EXPECT_EQ(worker.TakeReports(&taken), 0u);
   worker.SetSelfPaced(true);
   EXPECT_EQ(third.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
   worker.Stop(10000);

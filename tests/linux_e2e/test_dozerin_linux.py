@@ -63,10 +63,10 @@ class DozerinLinux(unittest.TestCase):
         shutil.rmtree(self.folder, ignore_errors=True)
 
     # Helpers.
-    def start(self, ini, args=(), **env):
+    def start(self, ini, args=(), program=None, **env):
         with open(os.path.join(self.folder, "dozerin.ini"), "w", encoding="utf-8") as f:
             f.write(ini)
-        p = subprocess.Popen([self.exe, *args], env=dict(self.env, **env),
+        p = subprocess.Popen([program or self.exe, *args], env=dict(self.env, **env),
                              stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         self.children.append(p)
         self.assertTrue(wait_until(lambda: "Start WorkThread!!" in self.lines()), "no start")
@@ -374,15 +374,20 @@ class DozerinLinux(unittest.TestCase):
             found = [lock for lock in self.locks(why=True) if "kept awake for sleep" in lock[2]]
             return found[0] if found else None
 
+        link = os.path.join(self.folder, "dz")
+        os.symlink(self.exe, link)
         for instance in (True, False):
-            p = self.start("[GENERAL]\nLog=1\nMaxMargin=1\n") if instance else None
+            # Started through a link, the instance keeps the link's name: it starts only once.
+            p = self.start("[GENERAL]\nLog=1\nMaxMargin=1\n", program=link) if instance else None
+            if instance:
+                self.assertEqual(pathlib.Path(f"/proc/{p.pid}/comm").read_text().strip(), "dz")
             # The exit code passes through; the lock names the command and its pid.
             r = run_while("--", "sleep", "2")
             self.children.append(r)
             self.assertTrue(wait_until(lock_for_sleep), self.locks(why=True))
             pid = int(re.search(r"pid (\d+)", lock_for_sleep()[2]).group(1))
             self.assertEqual(os.readlink(f"/proc/{pid}/exe"), os.path.realpath("/bin/sleep"))
-            # A request start is not started again, and its command gets the environment given.
+            # The command gets the environment it was given.
             for who in (r.pid, pid):
                 environ = pathlib.Path(f"/proc/{who}/environ").read_bytes().split(b"\0")
                 self.assertEqual([v for v in environ if v.startswith(b"GLIBC_TUN")], [])
