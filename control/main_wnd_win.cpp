@@ -98,6 +98,12 @@ void CMainWnd::LoadSettings() {
 
 int CMainWnd::StartWorkThread(FileError* log_error) {
   *log_error = FileError::kNone;
+  // Asked for from inside a stop's wait (a resume sent meanwhile): the stop starts it once it
+  // is done, so that the log and the state follow one another.
+  if (stopping_) {
+    start_after_stop_ = true;
+    return 1;
+  }
   if (worker_) return 1;
   machine_.Reset();
   // A new worker has a run flag and a wake-up event of its own, set and not signalled.
@@ -113,14 +119,28 @@ int CMainWnd::StartWorkThread(FileError* log_error) {
 
 int CMainWnd::StopWorkThread(FileError* log_error) {
   *log_error = FileError::kNone;
+  if (stopping_) {
+    start_after_stop_ = false;  // a suspend after the resume that came during the wait
+    return 1;
+  }
   if (!worker_) return 1;
   // Taken out first: the wait handles messages sent to this thread, which may land here again.
   WorkerThread stopping = std::move(worker_);
+  stopping_ = true;
+  // Before the wait: what a message handled during it does to the state (a hold, a resume's
+  // margin) is kept.
+  machine_.Reset();
   // After a time-out the worker is forgotten all the same; it can no longer report, and it ends
   // at its next look at its own run flag.
   stopping.Stop(kWorkerStopTimeoutMs);
+  stopping_ = false;
   *log_error = app_.WriteLog("Finish WorkThread!!\n");
-  machine_.Reset();
+  if (start_after_stop_) {
+    start_after_stop_ = false;
+    FileError start_error = FileError::kNone;
+    StartWorkThread(&start_error);
+    if (*log_error == FileError::kNone) *log_error = start_error;
+  }
   return 1;
 }
 

@@ -86,7 +86,9 @@ class CMainWnd : public CTrayIcon, private InhibitPlatform {
   HICON icons_[kStateCount] = {};
   int icon_size_ = 0;  // the small-icon size they were loaded at
   UINT_PTR tick_timer_id_ = 0;
-  WorkerThread worker_;  // the running worker, or empty
+  WorkerThread worker_;            // the running worker, or empty
+  bool stopping_ = false;          // while a stop waits for the worker
+  bool start_after_stop_ = false;  // a start asked for during that wait
   bool settings_open_ = false;
   bool error_box_open_ = false;
   bool icon_wanted_ = false;  // from the first add to the last delete
