@@ -8,7 +8,7 @@ Every minute it records the program's memory, descriptors (and, under Wine, Wind
 processor time. It fails when the program dies or stops answering, when the log breaks its
 order, or when a series keeps climbing; it writes soak.csv and soak.png into --out.
 With --flat-memory it also fails when memory climbs after the warm-up (see memory_slope).
-Usage: soak.py [--program linux|windows] [--minutes M] [--out DIR] [--flat-memory]
+Usage: soak.py [--program linux|windows] [--minutes M] [--out DIR] [--exe PROGRAM] [--flat-memory]
                 [--warm-up-dialogs N]
                 [--actions program,window,pointer,settings,suspend,tray,hold]"""
 import argparse
@@ -141,11 +141,14 @@ def check_log(lines):
 class LinuxWorld:
     """build/linux/dozerin on the stand-in desktop, with trayer as its tray."""
 
-    def __init__(self, work):
+    def __init__(self, work, program=None):
         self.desktop = Desktop()
         self.env = dict(os.environ, XDG_RUNTIME_DIR=work, QT_QPA_PLATFORM="xcb", LANG="C.UTF-8")
+        # Started as the autostart entry starts it, unless the caller sets tunables of its own
+        # ("glibc.malloc.tcache_count=7" soaks it with the thread cache on).
+        self.env.setdefault("GLIBC_TUNABLES", "glibc.malloc.tcache_count=0")
         exe = os.path.join(work, "dozerin")
-        shutil.copy(os.path.join(ROOT, "build/linux/dozerin"), exe)
+        shutil.copy(program or os.path.join(ROOT, "build/linux/dozerin"), exe)
         self.helper = os.path.join(work, "soak-helper")
         shutil.copy("/bin/sleep", self.helper)
         with open(os.path.join(work, "dozerin.ini"), "w", encoding="utf-8") as f:
@@ -251,7 +254,7 @@ class WindowsWorld:
     answer_seconds = 5  # poke's ping
     ask_every_pass = True
 
-    def __init__(self, work):
+    def __init__(self, work, program=None):
         self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", "1", "-screen", "0", "1024x768x24",
                                       "-nolisten", "tcp"], stdout=subprocess.PIPE,
                                      start_new_session=True)
@@ -262,7 +265,7 @@ class WindowsWorld:
                             self.prefix], check=True)
         self.env = dict(os.environ, DISPLAY=":" + self.xvfb.stdout.readline().decode().strip(),
                         DOZERIN_WINEPREFIX=self.prefix)
-        shutil.copy(os.path.join(build, "dozerin.exe"), os.path.join(work, "dozerin.exe"))
+        shutil.copy(program or os.path.join(build, "dozerin.exe"), os.path.join(work, "dozerin.exe"))
         self.exe = "Z:" + os.path.join(work, "dozerin.exe").replace("/", "\\")
         self.poke_exe = os.path.join(build, "tests/e2e/poke.exe")
         self.watchme = os.path.join(build, "tests/e2e/watchme.exe")
@@ -384,6 +387,8 @@ def main():
     parser.add_argument("--program", choices=("linux", "windows"), default="linux")
     parser.add_argument("--minutes", type=float, default=10)
     parser.add_argument("--out", default=None)
+    # Another build of the program, to compare it with this one's.
+    parser.add_argument("--exe", default=None, help="the program to soak instead of the build's")
     # The slope is printed either way.
     parser.add_argument("--flat-memory", action="store_true",
                         help="fail when memory climbs faster than the limit after the warm-up")
@@ -405,7 +410,7 @@ def main():
     work = tempfile.mkdtemp(prefix="dozerin-soak-")
     os.chmod(work, 0o700)
     log = os.path.join(work, "dozerin.log")
-    world = (LinuxWorld if args.program == "linux" else WindowsWorld)(work)
+    world = (LinuxWorld if args.program == "linux" else WindowsWorld)(work, args.exe)
 
     def lines():
         try:

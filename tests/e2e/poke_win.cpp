@@ -1,13 +1,19 @@
-// A command-line helper for the soak script: one action on the running dozerin.exe per call.
+// A command-line helper for the soaks: one action on the running dozerin.exe per call.
 //   poke ping | suspend | resume | taskbar | handles | close | cursor X Y | sheet ok|cancel
+//        | hold SECONDS|off
 // Exit code 0 when the action was done (ping: the program answered within 5 s), 1 otherwise.
+// "poke serve" takes one action a line from its input and answers each with its code, so that
+// the compressed soak need not start a Wine process for each.
 #include <windows.h>
 // windows.h first: commctrl.h relies on its types.
 #include <commctrl.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+
+#include "control/vocabulary.h"
 
 namespace {
 
@@ -40,7 +46,7 @@ HWND Sheet(DWORD pid) {
 
 }  // namespace
 
-int main(int argc, char** argv) {
+int Act(int argc, char** argv) {
   if (argc < 2) return 2;
   const char* action = argv[1];
   HWND w = MainWindow();
@@ -75,5 +81,30 @@ int main(int argc, char** argv) {
     for (int i = 0; i < 200 && IsWindow(sheet); ++i) Sleep(50);
     return IsWindow(sheet) ? 1 : 0;
   }
+  if (std::strcmp(action, "hold") == 0 && argc == 3) {
+    std::int64_t seconds = std::atoll(argv[2]);
+    const bool stop = std::strcmp(argv[2], "off") == 0;
+    COPYDATASTRUCT data = {stop ? dozerin::kCopyDataStopHold : dozerin::kCopyDataHold,
+                           stop ? 0u : static_cast<DWORD>(sizeof seconds),
+                           stop ? nullptr : &seconds};
+    DWORD_PTR taken = 0;
+    return Send(w, WM_COPYDATA, 0, reinterpret_cast<LPARAM>(&data), &taken) && taken != 0 ? 0 : 1;
+  }
   return 2;
+}
+
+int main(int argc, char** argv) {
+  if (argc != 2 || std::strcmp(argv[1], "serve") != 0) return Act(argc, argv);
+  char line[256];
+  while (std::fgets(line, sizeof line, stdin) != nullptr) {
+    char* args[8] = {argv[0]};
+    int count = 1;
+    for (char* word = std::strtok(line, " \r\n"); word != nullptr && count < 8;
+         word = std::strtok(nullptr, " \r\n")) {
+      args[count++] = word;
+    }
+    std::printf("%d\n", Act(count, args));
+    std::fflush(stdout);
+  }
+  return 0;
 }
