@@ -347,7 +347,8 @@ def main():
         f.write("events,rss_kib,descriptors,cpu_seconds,handles,heap_kib\n")
         for r in rows:
             f.write(",".join("" if v is None else str(v) for v in r) + "\n")
-    plot(rows, args.program, os.path.join(out, "events.png"))
+    soak["plot"](rows, args.program, os.path.join(out, "events.png"), "events",
+                 "soak in compressed time")
     if os.path.exists(log):
         shutil.copy(log, os.path.join(out, "events.log"))
     shutil.rmtree(work, ignore_errors=True)
@@ -357,26 +358,6 @@ def main():
         return 1
     print(f"soak passed: {len(rows)} samples", flush=True)
     return 0
-
-
-def plot(rows, program, path):
-    try:
-        import matplotlib
-        matplotlib.use("Agg")
-        import matplotlib.pyplot as plt
-    except ImportError:
-        print("no matplotlib: no plot", file=sys.stderr)
-        return
-    fig, axes = plt.subplots(2, 1, figsize=(8, 4.6), sharex=True)
-    events = [r[0] for r in rows]
-    for ax, values, label in ((axes[0], [r[1] for r in rows], "resident (KiB)"),
-                              (axes[1], [r[2] for r in rows], "descriptors")):
-        ax.plot(events, values, marker=".")
-        ax.set_ylabel(label)
-        ax.grid(True)
-    axes[-1].set_xlabel("events")
-    fig.suptitle(f"dozerin ({program}) soak in compressed time")
-    fig.savefig(path, dpi=80)
 
 
 if __name__ == "__main__":

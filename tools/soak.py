@@ -516,7 +516,8 @@ def main():
     return 0
 
 
-def plot(rows, program, path):
+def plot(rows, program, path, across="minutes", title="soak"):
+    """Memory, descriptors, processor time (and handles) against the first column of rows."""
     try:
         import matplotlib
         matplotlib.use("Agg")
@@ -529,13 +530,13 @@ def plot(rows, program, path):
     if any(r[4] is not None for r in rows):
         panels.append(([r[4] for r in rows], "handles"))
     fig, axes = plt.subplots(len(panels), 1, figsize=(8, 2.3 * len(panels)), sharex=True)
-    minutes = [r[0] for r in rows]
+    along = [r[0] for r in rows]
     for ax, (values, label) in zip(axes, panels):
-        ax.plot(minutes, values, marker="o")
+        ax.plot(along, values, marker="o" if across == "minutes" else ".")
         ax.set_ylabel(label)
         ax.grid(True)
-    axes[-1].set_xlabel("minutes")
-    fig.suptitle(f"dozerin ({program}) soak")
+    axes[-1].set_xlabel(across)
+    fig.suptitle(f"dozerin ({program}) {title}")
     fig.savefig(path, dpi=80)
 
 
