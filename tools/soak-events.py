@@ -93,11 +93,13 @@ class Drivers:
             self.failure = self.failure or text
         self.stop.set()
 
-    def run(self, kind, action, pause):
+    def run(self, kind, action, gap):
         def loop():
             while not self.stop.is_set():
                 self.go.wait()
                 with self.lock:
+                    if not self.go.is_set():  # held between the wait and here
+                        continue
                     self.busy += 1
                 try:
                     problem = action()
@@ -111,7 +113,7 @@ class Drivers:
                     return
                 with self.lock:
                     self.counts[kind] = self.counts.get(kind, 0) + 1
-                self.stop.wait(pause)
+                self.stop.wait(gap)
         thread = threading.Thread(target=loop, name=kind, daemon=True)
         thread.start()
         return thread
@@ -130,7 +132,8 @@ class Drivers:
 
     def pause(self):
         """Holds the drivers between events, with the program's answer to the last one in."""
-        self.go.clear()
+        with self.lock:
+            self.go.clear()
         wait_for(lambda: self.busy == 0 or self.stop.is_set(), 60)
         time.sleep(1.5)  # the program's next pass, which takes what the events left
 
@@ -299,9 +302,9 @@ def main():
             failure = "the program did not answer after its start"
         if failure is None:
             kinds = (linux_drivers if args.program == "linux" else windows_drivers)(world, drivers)
-            for kind, action, pause in kinds:
+            for kind, action, gap in kinds:
                 if args.kinds is None or kind in args.kinds.split(","):
-                    drivers.run(kind, action, pause)
+                    drivers.run(kind, action, gap)
         while failure is None and drivers.total() < args.events:
             failure = soak["not_answering"](world)
             if failure is None and drivers.failure:
