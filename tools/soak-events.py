@@ -8,7 +8,7 @@ warm-up (the first third of the events) the least-squares slope must stay within
 10 000 events. It fails, as the soak does, when the program ends or stops answering, when an
 event is not taken, or when the log breaks its order. It writes events.csv and events.png into
 --out.
-Usage: soak-events.py [--program linux|windows] [--events N] [--out DIR] [--exe PROGRAM]
+Usage: soak-events.py [--program linux|windows] [--events N] [--minutes M] [--out DIR] [--exe PROGRAM]
                       [--kinds program,window,pointer,hold,suspend,settings,tray]"""
 import argparse
 import os
@@ -278,6 +278,8 @@ def main():
     parser.add_argument("--events", type=int, default=210000)
     parser.add_argument("--out", default=None)
     parser.add_argument("--exe", default=None, help="the program to soak instead of the build's")
+    parser.add_argument("--minutes", type=float, default=None,
+                        help="end then even short of the events (the rule is held all the same)")
     # To tell which kind of event a climb comes with.
     parser.add_argument("--kinds", default=None,
                         help="only these drivers, of program,window,pointer,hold,suspend,"
@@ -305,7 +307,8 @@ def main():
             for kind, action, gap in kinds:
                 if args.kinds is None or kind in args.kinds.split(","):
                     drivers.run(kind, action, gap)
-        while failure is None and drivers.total() < args.events:
+        while (failure is None and drivers.total() < args.events and
+               (args.minutes is None or time.monotonic() - started < args.minutes * 60)):
             failure = soak["not_answering"](world)
             if failure is None and drivers.failure:
                 failure = drivers.failure + "; " + (soak["not_answering"](world)
