@@ -16,8 +16,7 @@
 namespace dozerin {
 
 // A report as it crosses to the main thread: plain data in a slot that both threads reuse, so
-// that nothing one thread allocates is freed by the other (glibc's per-thread caches then keep
-// moving blocks between the heaps, and the main heap keeps reaching new pages).
+// that nothing one thread allocates is freed by the other.
 struct WorkerReport {
   static constexpr std::size_t kWhyBytes = 256;  // longer reasons are cut between characters
   std::uint32_t requests = 0;
