@@ -9,8 +9,9 @@ namespace dozerin {
 class SettingsStore;
 
 // Starts the worker, which reads its settings from a copy of store, queues its reports on its
-// control block and reports failures through error (called on its own thread). /proc and /sys are read under $DOZERIN_PROC_ROOT
-// when that is set: a seam for the tests, which steer recorded counters there.
+// control block and reports failures through error (called on its own thread). /proc and /sys
+// are read under $DOZERIN_PROC_ROOT when that is set: a seam for the tests, which steer recorded
+// counters there.
 LinuxWorkerThread StartWorkThreadObject(LinuxWorkerControl::Error error,
                                         const SettingsStore& store);
 
