@@ -297,6 +297,7 @@ def main():
     tail = LogTail(log)
     drivers = Drivers(world, tail)
     rows = []
+    maps = []  # the mappings at each sample, to tell where a climb lies
     started = time.monotonic()
     failure = None if world.pid is not None else "the program did not start"
     try:
@@ -320,6 +321,7 @@ def main():
             heap, heap_size, _ = soak["heap_pages"](world.pid)
             drivers.go.set()
             rows.append((drivers.total(), rss, fds, cpu, world.handles(), heap))
+            maps.append(soak["mappings"](world.pid))
             print(f"{rows[-1][0]:8d} events  {(time.monotonic() - started) / 60:6.1f} min  "
                   f"{rss} KiB  {fds} descriptors  {cpu:.1f} s  (heap {heap} of {heap_size} KiB)"
                   f"  {dict(sorted(drivers.counts.items()))}", flush=True)
@@ -341,12 +343,15 @@ def main():
         failure = "the log does not end with the worker's finish"
     slope = slope_per_events(rows)
     if slope is not None:
+        grown = soak["grew_most"](maps[next(i for i, r in enumerate(rows)
+                                             if r[0] >= rows[-1][0] / 3)], maps[-1])
         print(f"memory after the warm-up: {slope:+.2f} KiB per {PER_EVENTS} events "
               f"(limit {PAGE_KIB}), {rows[-1][0]} events in "
               f"{(time.monotonic() - started) / 60:.0f} minutes: "
-              f"{dict(sorted(drivers.counts.items()))}", flush=True)
+              f"{dict(sorted(drivers.counts.items()))}; grew most: {grown}", flush=True)
         if failure is None and slope > PAGE_KIB:
-            failure = f"memory climbs {slope:.2f} KiB per {PER_EVENTS} events (limit {PAGE_KIB})"
+            failure = (f"memory climbs {slope:.2f} KiB per {PER_EVENTS} events (limit {PAGE_KIB});"
+                       f" grew most: {grown}")
     elif failure is None:
         failure = "too few samples after the warm-up to tell"
     with open(os.path.join(out, "events.csv"), "w", encoding="utf-8") as f:
@@ -359,8 +364,7 @@ def main():
         shutil.copy(log, os.path.join(out, "events.log"))
     shutil.rmtree(work, ignore_errors=True)
     if failure:
-        print("soak failed: " + failure, file=sys.stderr)
-        print("the log's last lines:", *lines[-12:], sep="\n  ", file=sys.stderr)
+        soak["print_failure"](failure, lines[-12:])
         return 1
     print(f"soak passed: {len(rows)} samples", flush=True)
     return 0

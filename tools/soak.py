@@ -7,13 +7,17 @@ Holds by hand start and stop through later starts with --keep-awake.
 Every minute it records the program's memory, descriptors (and, under Wine, Windows handles) and
 processor time. It fails when the program dies or stops answering, when the log breaks its
 order, or when a series keeps climbing; it writes soak.csv and soak.png into --out.
-With --flat-memory it also fails when memory climbs after the warm-up (see memory_slope).
+With --flat-memory it also fails when memory climbs after the warm-up (see memory_slope and
+goes_on).
 Usage: soak.py [--program linux|windows] [--minutes M] [--out DIR] [--exe PROGRAM] [--flat-memory]
                 [--warm-up-dialogs N]
                 [--actions program,window,pointer,settings,suspend,tray,hold]"""
 import argparse
+import contextlib
+import glob
 import os
 import random
+import re
 import runpy
 import shutil
 import signal
@@ -68,6 +72,30 @@ def heap_pages(pid):
     return resident, size, files
 
 
+def mappings(pid):
+    """The resident KiB of each mapping, by its start and what it maps (a file, [heap], or
+    nothing: the anonymous memory that holds Wine's heaps and Qt's thread arenas)."""
+    resident = {}
+    key = None
+    with open(f"/proc/{pid}/smaps", encoding="utf-8") as f:
+        for line in f:
+            fields = line.split()
+            if "-" in fields[0] and len(fields) >= 5:
+                key = (fields[0].split("-")[0], fields[5] if len(fields) > 5 else "anonymous")
+            elif fields[0] == "Rss:" and key is not None:
+                resident[key] = int(fields[1])
+    return resident
+
+
+def grew_most(before, after, most=4):
+    """Where memory grew between two readings of mappings(): the mappings that grew most, for a
+    climb's report."""
+    grown = sorted(((after.get(k, 0) - before.get(k, 0), k) for k in set(before) | set(after)),
+                   reverse=True)
+    return ", ".join(f"{start} {name} {kib:+d} KiB" for kib, (start, name) in grown[:most]
+                     if kib > 0) or "no mapping grew"
+
+
 def climbing(series):
     """A series keeps climbing when every one of its last five steps rose and the last value is
     more than a tenth above the first half's highest."""
@@ -85,11 +113,16 @@ def climbing(series):
 SLOPE_LIMIT_KIB_AN_HOUR = 20
 
 
+def after_warm_up(rows, minutes):
+    """The samples after the warm-up (the first third of the run, at least three minutes) as
+    hours and KiB."""
+    return [(r[0] / 60, r[1]) for r in rows if r[0] >= max(3.0, minutes / 3)]
+
+
 def memory_slope(rows, minutes):
     """The slope of memory after the warm-up in KiB an hour, and the limit it is held to; None
     when there are too few samples to tell."""
-    warm = max(3.0, minutes / 3)
-    kept = [(r[0] / 60, r[1]) for r in rows if r[0] >= warm]
+    kept = after_warm_up(rows, minutes)
     if len(kept) < 4:
         return None, None
     mean_t = sum(t for t, _ in kept) / len(kept)
@@ -97,6 +130,17 @@ def memory_slope(rows, minutes):
     spread = sum((t - mean_t) ** 2 for t, _ in kept)
     slope = sum((t - mean_t) * (m - mean_m) for t, m in kept) / spread
     return slope, max(SLOPE_LIMIT_KIB_AN_HOUR, 3 * 4 / (kept[-1][0] - kept[0][0]))
+
+
+def goes_on(rows, minutes, limit):
+    """Whether memory after the warm-up rose in both halves of that time, each by at least half
+    of what the limit allows over the whole. One step and then none (one more thread arena, or a
+    heap reaching a new high mark, more often on a loaded machine) breaks a short run's slope but
+    is no climb; a leak rises in both halves."""
+    kept = after_warm_up(rows, minutes)
+    middle = len(kept) // 2
+    enough = limit * (kept[-1][0] - kept[0][0]) / 2
+    return all(half[-1][1] - half[0][1] >= enough for half in (kept[: middle + 1], kept[middle:]))
 
 
 def run_text(argv, env=None):
@@ -109,6 +153,14 @@ def run_text(argv, env=None):
         return f"{argv[0]} gave nothing: {e}"
 
 
+def gdb_backtraces(pid):
+    return run_text(["gdb", "-p", str(pid), "-batch", "-ex", "thread apply all bt"])
+
+
+def ended_how(code):
+    return f"killed by {signal.Signals(-code).name}" if code < 0 else f"exit code {code}"
+
+
 def not_answering(world, ask=True):
     """None while the program runs and answers (asked only with ask); else whether it ended or
     hung, with what tells why: the exit code or the backtraces of its threads, and what around it
@@ -116,10 +168,24 @@ def not_answering(world, ask=True):
     if world.program.poll() is None and (not ask or world.answers()):
         return None
     code = world.program.poll()
-    if code is not None:
-        return f"the program ended (exit code {code}); {world.surroundings()}"
-    return (f"the program did not answer within {world.answer_seconds} s; "
-            f"{world.surroundings()}; the backtraces of its threads:\n{world.backtraces()}")
+    if code is None:
+        traces = world.backtraces()
+        code = world.program.poll()  # it may have been ending while it did not answer
+        if code is None:
+            return (f"the program did not answer within {world.answer_seconds} s; "
+                    f"{world.surroundings()}\nthe backtraces of its threads:\n{traces}"
+                    f"{world.crash_details()}")
+    return f"the program ended ({ended_how(code)}); {world.surroundings()}{world.crash_details()}"
+
+
+def print_failure(failure, tail):
+    """What came with the failure (backtraces), then the program's last log lines, then the
+    reason, last, where a shortened output still shows them."""
+    reason, _, details = failure.partition("\n")
+    if details:
+        print(details, file=sys.stderr)
+    print("the log's last lines:", *tail, sep="\n  ", file=sys.stderr)
+    print("soak failed: " + reason, file=sys.stderr)
 
 
 def check_log(lines):
@@ -190,7 +256,10 @@ class LinuxWorld:
                 else "gone from the stand-in desktop: " + ", ".join(gone))
 
     def backtraces(self):
-        return run_text(["gdb", "-p", str(self.pid), "-batch", "-ex", "thread apply all bt"])
+        return gdb_backtraces(self.pid)
+
+    def crash_details(self):
+        return ""
 
     def keep_awake(self, value):
         return subprocess.run([self.exe, "--keep-awake=" + value], env=self.env,
@@ -249,9 +318,12 @@ class LinuxWorld:
 class WindowsWorld:
     """dozerin.exe under Wine on its own virtual display, in a copy of the end-to-end tests'
     prefix in the work folder: its wineserver is the soak's alone, and no other run's
-    `wineserver -k` reaches it."""
+    `wineserver -k` reaches it. The soak starts that wineserver itself, in the foreground, so that
+    when it ends how it ended and what it printed are known."""
 
-    answer_seconds = 5  # poke's ping
+    # A busy machine can hold up one of poke's pings (5 s each); a hung program does not answer
+    # any of those sent over a minute.
+    answer_seconds = 60
     ask_every_pass = True
 
     def __init__(self, work, program=None):
@@ -263,8 +335,38 @@ class WindowsWorld:
         if os.path.isdir(os.path.join(build, "wine-e2e")):
             subprocess.run(["cp", "-a", "--reflink=auto", os.path.join(build, "wine-e2e"),
                             self.prefix], check=True)
+            # Where Debian's Wine keeps the name of the tests' server folder: the copy's server
+            # gets one of its own.
+            with contextlib.suppress(FileNotFoundError):
+                os.remove(os.path.join(self.prefix, "wineserver"))
         self.env = dict(os.environ, DISPLAY=":" + self.xvfb.stdout.readline().decode().strip(),
                         DOZERIN_WINEPREFIX=self.prefix)
+        self.server_env = dict(self.env, WINEPREFIX=self.prefix)
+        if not os.path.isdir(self.prefix):  # made by its first use, and its server left to end
+            subprocess.run([os.path.join(ROOT, "cmake/wine-run.sh"), "wineboot"], env=self.env,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=False)
+            subprocess.run(["wineserver", "-w"], env=self.server_env, check=False)
+        self.server_output = os.path.join(work, "wineserver.out")
+        with open(self.server_output, "wb") as f:
+            # With core dumps allowed it dumps core when it crashes, in its folder. It waits for
+            # its first program, and ends with its last, as a server Wine starts does.
+            self.server = subprocess.Popen(
+                ["sh", "-c", "ulimit -c unlimited; exec wineserver --foreground --persistent=0"],
+                env=self.server_env, stdout=f, stderr=f, start_new_session=True)
+        # Its socket, before any program looks for a server and starts one of its own. It
+        # works in its own folder, whose place depends on how Wine was built.
+        self.server_exe = self.server_folder = None
+        end = time.monotonic() + 30
+        while self.server.poll() is None and time.monotonic() < end:
+            try:
+                folder = os.readlink(f"/proc/{self.server.pid}/cwd")
+                if os.path.exists(os.path.join(folder, "socket")):
+                    self.server_folder = folder
+                    self.server_exe = os.readlink(f"/proc/{self.server.pid}/exe")
+                    break
+            except OSError:
+                pass
+            time.sleep(0.1)
         shutil.copy(program or os.path.join(build, "dozerin.exe"), os.path.join(work, "dozerin.exe"))
         self.exe = "Z:" + os.path.join(work, "dozerin.exe").replace("/", "\\")
         self.poke_exe = os.path.join(build, "tests/e2e/poke.exe")
@@ -295,6 +397,7 @@ class WindowsWorld:
                 code = -1
             out.seek(0)
             self.last_output = out.read().decode(errors="replace")
+        self.last_code = code
         return code
 
     def find_pid(self):
@@ -313,27 +416,53 @@ class WindowsWorld:
         return None
 
     def answers(self):
-        return self.poke("ping") == 0
-
-    def wineserver_running(self):
-        # A prefix's wineserver works in a folder named after the prefix's device and inode.
-        info = os.stat(self.prefix)
-        folder = f"/tmp/.wine-{os.getuid()}/server-{info.st_dev:x}-{info.st_ino:x}"
-        for entry in os.listdir("/proc"):
-            try:
-                if entry.isdigit() and os.readlink(f"/proc/{entry}/cwd") == folder:
-                    return True
-            except OSError:
-                pass
+        asked = time.monotonic()
+        pings = 0
+        while self.program.poll() is None and time.monotonic() - asked < self.answer_seconds:
+            pings += 1
+            if self.poke("ping") == 0:
+                if pings > 1:  # a stall is worth seeing even when it ends
+                    print(f"the program answered only after {time.monotonic() - asked:.0f} s "
+                          f"({pings} pings)", flush=True)
+                return True
+            time.sleep(1)
         return False
 
     def surroundings(self):
-        return (f"its wineserver was {'still running' if self.wineserver_running() else 'gone'}, "
-                f"its Xvfb {'still running' if self.xvfb.poll() is None else 'gone'}")
+        said = {0: "answered", 1: "failed (its window did not answer within 5 s, or Wine failed)",
+                3: "found no window of it", -1: "did not end within 60 s"}
+        code = self.server.poll()
+        if code is None:
+            server = "still running"
+        else:
+            with open(self.server_output, encoding="utf-8", errors="replace") as f:
+                printed = f.read().strip()[-2000:]
+            server = f"gone ({ended_how(code)}; it printed {printed or 'nothing'!r})"
+        poke = said.get(self.last_code, f"gave {self.last_code}")
+        xvfb = "still running" if self.xvfb.poll() is None else "gone"
+        return f"the last poke {poke}; its wineserver {server}; its Xvfb {xvfb}"
+
+    def crash_details(self):
+        if self.server.poll() is None or self.server_folder is None:
+            return ""
+        cores = glob.glob(os.path.join(self.server_folder, "core*"))
+        if not cores:
+            return ""
+        return "\nwhere its wineserver crashed:\n" + run_text(
+            ["gdb", "-batch", "-ex", "bt", self.server_exe, cores[0]])
 
     def backtraces(self):
-        return run_text([os.path.join(ROOT, "cmake/wine-run.sh"), "winedbg", "--command",
-                         "bt all"], env=dict(self.env, WINEDEBUG="-all"))
+        # Without its wineserver, winedbg would start a new one that knows nothing of the program:
+        # then the Unix side of the program's process is all there is to see.
+        if self.server.poll() is not None:
+            return gdb_backtraces(self.pid)
+        every = run_text([os.path.join(ROOT, "cmake/wine-run.sh"), "winedbg", "--command",
+                          "bt all"], env=dict(self.env, WINEDEBUG="-all"))
+        # Those of the program's process alone: Wine's own processes would bury them.
+        blocks = re.split(r"\n(?=Backtracing for thread )", every)
+        mine = [b for b in blocks if re.match(r"Backtracing for thread \w+ in process \w+ "
+                                              r"\([^)]*dozerin\.exe\)", b)]
+        return "\n".join(mine) or every
 
     def keep_awake(self, value):
         try:
@@ -376,8 +505,13 @@ class WindowsWorld:
             ended = True
         except subprocess.TimeoutExpired:
             ended = False
-        subprocess.run(["wineserver", "-k"], env=dict(self.env, WINEPREFIX=self.prefix),
-                       check=False)
+            self.program.kill()  # without its wineserver a thread of it may wait for ever
+        subprocess.run(["wineserver", "-k"], env=self.server_env, check=False)
+        try:
+            self.server.wait(timeout=20)
+        except subprocess.TimeoutExpired:
+            self.server.kill()
+            self.server.wait()
         self.xvfb.terminate()
         return ended
 
@@ -421,6 +555,7 @@ def main():
 
     children = []
     rows = []
+    maps = []  # mappings() at each sample, to tell where a climb lies
     failure = None if world.pid is not None else "the program did not start"
     for n in range(args.warm_up_dialogs if failure is None else 0):
         world.settings(ok=n % 2 == 0)
@@ -441,6 +576,7 @@ def main():
                 rss, fds, cpu = sample(world.pid)
                 handles = world.handles()
                 rows.append((round((time.monotonic() - start) / 60, 2), rss, fds, cpu, handles))
+                maps.append(mappings(world.pid))
                 heap, heap_size, files = heap_pages(world.pid)
                 print(f"{rows[-1][0]:6.2f} min  {rss} KiB  {fds} descriptors  "
                       f"{handles if handles is not None else '-'} handles  {cpu:.2f} s  "
@@ -496,9 +632,14 @@ def main():
             failure = f"{name} keeps climbing: {values}"
     slope, limit = memory_slope(rows, args.minutes)
     if slope is not None:
-        print(f"memory after the warm-up: {slope:+.0f} KiB an hour (limit {limit:.0f})", flush=True)
-        if failure is None and args.flat_memory and slope > limit:
-            failure = f"memory climbs {slope:.0f} KiB an hour after the warm-up (limit {limit:.0f})"
+        grown = grew_most(maps[len(rows) - len(after_warm_up(rows, args.minutes))], maps[-1])
+        climbs = slope > limit and goes_on(rows, args.minutes, limit)
+        step = slope > limit and not climbs
+        print(f"memory after the warm-up: {slope:+.0f} KiB an hour (limit {limit:.0f}"
+              f"{'; one step, then flat' if step else ''}); grew most: {grown}", flush=True)
+        if failure is None and args.flat_memory and climbs:
+            failure = (f"memory climbs {slope:.0f} KiB an hour after the warm-up (limit "
+                       f"{limit:.0f}); grew most: {grown}")
     with open(os.path.join(out, "soak.csv"), "w", encoding="utf-8") as f:
         f.write("minutes,rss_kib,descriptors,cpu_seconds,handles\n")
         for r in rows:
@@ -509,8 +650,7 @@ def main():
         shutil.copy(log, os.path.join(out, "soak.log"))
     shutil.rmtree(work, ignore_errors=True)
     if failure:
-        print("soak failed: " + failure, file=sys.stderr)
-        print("the log's last lines:", *saved_tail, sep="\n  ", file=sys.stderr)
+        print_failure(failure, saved_tail)
         return 1
     print(f"soak passed: {len(rows)} samples over {args.minutes} minutes", flush=True)
     return 0

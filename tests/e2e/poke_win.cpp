@@ -1,7 +1,8 @@
 // A command-line helper for the soaks: one action on the running dozerin.exe per call.
 //   poke ping | suspend | resume | taskbar | handles | close | cursor X Y | sheet ok|cancel
 //        | hold SECONDS|off
-// Exit code 0 when the action was done (ping: the program answered within 5 s), 1 otherwise.
+// Exit code 0 when the action was done (ping: the program answered within 5 s), 3 when the
+// program's window is not there, 1 otherwise.
 // "poke serve" takes one action a line from its input and answers each with its code, so that
 // the compressed soak need not start a Wine process for each.
 #include <windows.h>
@@ -50,7 +51,7 @@ int Act(int argc, char** argv) {
   if (argc < 2) return 2;
   const char* action = argv[1];
   HWND w = MainWindow();
-  if (w == nullptr) return 1;
+  if (w == nullptr) return 3;
   DWORD pid = 0;
   GetWindowThreadProcessId(w, &pid);
   if (std::strcmp(action, "ping") == 0) return Send(w, WM_NULL, 0, 0) ? 0 : 1;
