@@ -421,31 +421,32 @@ class WindowsWorld:
             print(f"Wine's loader gave up on a start of {name}: {gave_up.group(1)}", flush=True)
         return gave_up is not None
 
-    def run_to_end(self, argv, out, timeout=60):
-        """Runs a short Windows program to its end, its output into the file out: its exit code
-        (-1 when it did not end in time) and what it printed on its error output."""
-        for _ in range(3):
-            out.seek(0)
-            out.truncate()
-            p = self.wine(argv, out)
-            try:
-                p.wait(timeout=timeout)
-            except subprocess.TimeoutExpired:
-                p.kill()
-                p.wait()
-                return -1, self.printed(p)
-            if not self.started_again(p):
-                break
-        return p.returncode, self.printed(p)
-
-    def poke(self, *args):
+    def run_to_end(self, argv, timeout=60):
+        """Runs a short Windows program to its end: its exit code (-1 when it did not end in
+        time), its output and what it printed on its error output."""
         # Output through a file: Wine's own background processes keep a pipe open for ever.
         with tempfile.TemporaryFile() as out:
-            code, _ = self.run_to_end([self.poke_exe, *args], out)
+            for _ in range(3):
+                out.seek(0)
+                out.truncate()
+                p = self.wine(argv, out)
+                try:
+                    p.wait(timeout=timeout)
+                except subprocess.TimeoutExpired:
+                    p.kill()
+                    p.wait()
+                    code = -1
+                    break
+                code = p.returncode
+                if not self.started_again(p):
+                    break
             out.seek(0)
-            self.last_output = out.read().decode(errors="replace")
-        self.last_code = code
-        return code
+            output = out.read().decode(errors="replace")
+        return code, output, self.printed(p)
+
+    def poke(self, *args):
+        self.last_code, self.last_output, _ = self.run_to_end([self.poke_exe, *args])
+        return self.last_code
 
     def find_pid(self):
         for entry in os.listdir("/proc"):
@@ -487,9 +488,9 @@ class WindowsWorld:
             server = f"gone ({ended_how(code)}; it printed {printed or 'nothing'!r})"
         poke = said.get(self.last_code, f"gave {self.last_code}")
         xvfb = "still running" if self.xvfb.poll() is None else "gone"
-        printed = self.printed(self.program)[-1000:]  # Wine's errors in the program's process
+        own = self.printed(self.program)[-1000:]  # Wine's errors in the program's process
         return (f"the last poke {poke}; its wineserver {server}; its Xvfb {xvfb}" +
-                (f"; the program printed {printed!r}" if printed else ""))
+                (f"; the program printed {own!r}" if own else ""))
 
     def crash_details(self):
         if self.server.poll() is None or self.server_folder is None:
@@ -515,10 +516,8 @@ class WindowsWorld:
 
     def keep_awake(self, value):
         """The request start's exit code (-1 when it did not end in time) and what it printed."""
-        with tempfile.TemporaryFile() as out:
-            code, printed = self.run_to_end([self.exe, "--keep-awake=" + value], out)
-            out.seek(0)
-            return code, (out.read().decode(errors="replace").strip() + "\n" + printed).strip()
+        code, output, printed = self.run_to_end([self.exe, "--keep-awake=" + value])
+        return code, (output.strip() + "\n" + printed).strip()
 
     def handles(self):
         # Wine answers 0 for any process: then there is no figure.
